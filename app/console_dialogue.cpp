@@ -1,0 +1,51 @@
+#include "console_dialogue.h"
+
+#include <cstdlib>
+#include <cwctype>
+#include <iostream>
+
+namespace {
+
+// Registry values are echoed in detail lines; a line break or terminal control
+// inside one must not forge a line of its own.
+bool IsControl(wchar_t ch) {
+    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x2028 || ch == 0x2029;
+}
+
+// A failed stream would drop every later line, the outcome line among them.
+void KeepOutputUsable() {
+    if (!std::wcout) std::wcout.clear();
+}
+
+}  // namespace
+
+void WriteLine(const std::wstring& text) {
+    std::wstring line(text);
+    for (auto& ch : line) {
+        if (IsControl(ch)) ch = L'\xFFFD';
+    }
+    std::wcout << line;
+    KeepOutputUsable();
+    std::wcout << L'\n' << std::flush;
+    KeepOutputUsable();
+}
+
+void PauseConsole() {
+    // Whether the interpreter could be started changes nothing for the run.
+    [[maybe_unused]] const int ignored = std::system("pause");
+}
+
+Confirmation ConfirmSwitch() {
+    for (;;) {
+        WriteLine(L"This will logout your current session after switching the desktop.");
+        WriteLine(L"Please save all opened documents before next operations.");
+        WriteLine(L"Are you sure? (Yes/No)");
+
+        std::wstring answer;
+        if (!std::getline(std::wcin, answer)) return Confirmation::NoAnswer;
+        // Only the first character counts; an empty line offers the terminator, which matches nothing.
+        const std::wint_t first = std::towupper(static_cast<std::wint_t>(answer.c_str()[0]));
+        if (first == L'Y') return Confirmation::Agreed;
+        if (first == L'N') return Confirmation::Declined;
+    }
+}

@@ -1,0 +1,19 @@
+// Everything the user sees and answers: message lines, the console pause and
+// the Yes/No confirmation. Nothing else touches the console streams.
+#pragma once
+
+#include <string>
+
+// Writes one line to standard output and flushes it. The line stays one line
+// (control characters show as U+FFFD), and a character the console cannot
+// take never silences the lines after it.
+void WriteLine(const std::wstring& text);
+
+// Holds the console until a key is pressed, through the command interpreter.
+void PauseConsole();
+
+// The user's answer to the switch; NoAnswer when standard input ended or failed.
+enum class Confirmation { Agreed, Declined, NoAnswer };
+
+// Warns about the log-off and asks until the first character answers Y or N.
+Confirmation ConfirmSwitch();

@@ -1,0 +1,56 @@
+// Test control of the host stand-in: an in-memory HKEY_LOCAL_MACHINE that
+// behaves like a 32-bit process's view of 64-bit Windows (SOFTWARE is
+// redirected to SOFTWARE\WOW6432Node unless KEY_WOW64_64KEY is asked for),
+// faults that make single platform steps fail, and a journal of every call.
+// Paths are tree paths below HKEY_LOCAL_MACHINE, as regedit shows them.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+};
+
+// Registry contents. Names and paths compare case-insensitively, as on Windows.
+void Reset();  // empty registry, no faults, empty journal, default pause hook
+void CreateKey(const std::wstring& path);
+void DeleteKey(const std::wstring& path);
+void PutValue(const std::wstring& path, const std::wstring& name, const StoredValue& value);
+void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
+               DWORD type = REG_SZ);  // stored with its terminator, as the registry editor does
+std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring& name);
+std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name);
+std::vector<BYTE> StringBytes(const std::wstring& text);  // host code units plus terminator
+
+// Faults, each making one kind of step fail.
+void FailOpen(const std::wstring& path, LSTATUS status);  // ERROR_SUCCESS: success with a null handle
+void DenyWriteAccess();  // a caller that is not elevated: write access under HKLM is denied
+void FailRead(const std::wstring& valueName, LSTATUS status);
+void FailWrite(const std::wstring& valueName, LSTATUS status);
+void RefuseLogOff();
+void OnPause(std::function<void()> hook);  // runs inside system("pause")
+
+// What the system did, in order.
+enum class Call { Open, Get, Set, Close, LogOff, Command };
+struct Event {
+    Call call;
+    std::wstring path;  // key's tree path (Open, Get, Set, Close), or the command run
+    std::wstring name;  // value name (Get, Set)
+    HKEY handle = nullptr;
+    DWORD detail = 0;  // access (Open), flags (Get, LogOff), type (Set)
+    LSTATUS status = ERROR_SUCCESS;  // result handed back; the log-off reason for LogOff
+};
+const std::vector<Event>& Journal();
+std::vector<Event> CallsOf(Call call);
+std::vector<std::wstring> OpenKeyPaths();  // keys opened and not yet closed
+int PauseCount();
+
+}  // namespace host
