@@ -28,10 +28,16 @@ protected:
         return count;
     }
 
-    // Text leaves only here, whole lines at a time, so a surrogate pair is never split.
+    // Text leaves only here, whole lines at a time, so a surrogate pair is never
+    // split. Line ends become CR LF, as the runtime's text mode writes them.
     int sync() override {
-        const bool written = pending_.empty() || (IsConsole() ? WriteToConsole() : WriteUtf8());
+        std::wstring text;
+        for (const wchar_t ch : pending_) {
+            if (ch == L'\n') text.push_back(L'\r');
+            text.push_back(ch);
+        }
         pending_.clear();
+        const bool written = text.empty() || (IsConsole() ? WriteToConsole(text) : WriteUtf8(text));
         return written ? 0 : -1;
     }
 
@@ -41,23 +47,23 @@ private:
         return GetConsoleMode(output_, &mode) != FALSE;
     }
 
-    bool WriteToConsole() const {
-        for (std::size_t done = 0; done < pending_.size();) {
+    bool WriteToConsole(const std::wstring& text) const {
+        for (std::size_t done = 0; done < text.size();) {
             DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(pending_.size() - done, 4096));
-            if (!WriteConsoleW(output_, pending_.data() + done, chunk, &written, nullptr) || written == 0) return false;
+            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 4096));
+            if (!WriteConsoleW(output_, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
             done += written;
         }
         return true;
     }
 
     // Unpaired surrogates become U+FFFD, so the bytes are always valid UTF-8.
-    bool WriteUtf8() const {
-        const int units = static_cast<int>(pending_.size());
-        const int size = WideCharToMultiByte(CP_UTF8, 0, pending_.data(), units, nullptr, 0, nullptr, nullptr);
+    bool WriteUtf8(const std::wstring& text) const {
+        const int units = static_cast<int>(text.size());
+        const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
         if (size <= 0) return false;
         std::string bytes(static_cast<std::size_t>(size), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, pending_.data(), units, bytes.data(), size, nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), units, bytes.data(), size, nullptr, nullptr);
         for (std::size_t done = 0; done < bytes.size();) {
             DWORD written = 0;
             const auto chunk = static_cast<DWORD>(bytes.size() - done);
