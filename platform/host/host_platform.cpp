@@ -165,7 +165,7 @@ std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring
 
 std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name) {
     const auto value = GetValue(path, name);
-    if (!value || !IsStringType(value->type) || value->bytes.size() % sizeof(wchar_t) != 0) return std::nullopt;
+    if (!value || value->type != REG_SZ || value->bytes.size() % sizeof(wchar_t) != 0) return std::nullopt;
     std::wstring text(value->bytes.size() / sizeof(wchar_t), L'\0');
     std::memcpy(text.data(), value->bytes.data(), value->bytes.size());
     if (text.empty() || text.back() != L'\0') return std::nullopt;  // the writer left out the terminator

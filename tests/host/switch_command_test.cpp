@@ -8,7 +8,9 @@ namespace {
 using host::Call;
 using Lines = std::vector<std::wstring>;
 
-const std::wstring kRecorderShell = L"D:\\Recorder\\Server\\Utility\\Stationkeeper\\Kestrelwarden.exe";
+const std::wstring kSuffix = L"\\Server\\Utility\\Stationkeeper\\Kestrelwarden.exe";
+const std::wstring kRecorderShell = L"D:\\Recorder" + kSuffix;
+const std::wstring kLongest(2046, L'D');
 const Lines kPrompt = {L"This will logout your current session after switching the desktop.",
                        L"Please save all opened documents before next operations.", L"Are you sure? (Yes/No)"};
 
@@ -38,7 +40,7 @@ void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 class SwitchRunTest : public ConsoleTest, public testing::WithParamInterface<RunCase> {
 protected:
-    int Run(std::vector<std::wstring> args) {
+    int Run(const std::vector<std::wstring>& args) {
         std::vector<const wchar_t*> argv{L"DesktopSwitch.exe"};
         for (const auto& arg : args) argv.push_back(arg.c_str());
         return RunSwitchCommand(static_cast<int>(argv.size()), argv.data());
@@ -54,6 +56,12 @@ TEST_P(SwitchRunTest, CompleteRun) {
     EXPECT_EQ(Run(c.args), c.exitCode);
     EXPECT_EQ(console.Lines(), c.transcript);
     EXPECT_EQ(host::GetString(kWinlogonPath, L"Shell"), c.shellAfter);
+
+    // The platform contract: views and access masks, the read type, the log-off flags.
+    for (const auto& open : host::CallsOf(Call::Open))
+        EXPECT_EQ(open.detail, open.path == kWinlogonPath ? 0x2011Fu : 0x20219u);
+    for (const auto& read : host::CallsOf(Call::Get)) EXPECT_EQ(read.detail, static_cast<DWORD>(RRF_RT_REG_SZ));
+    for (const auto& logOff : host::CallsOf(Call::LogOff)) EXPECT_TRUE(logOff.detail == 4 && logOff.status == 0);
 
     // Released after the pause, software key first; each handle once; nothing written before the answer.
     EXPECT_TRUE(host::OpenKeyPaths().empty());
@@ -82,9 +90,9 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SwitchRunTest, testing::Values(
             Join({kPrompt, {L"> yes", L"The operation is completed successfully.", L"<pause>"}}), 0, kRecorderShell},
     RunCase{"WindowsDesktop", {L"W"}, [] { host::FailRead(L"INSTALL_PATH", ERROR_ACCESS_DENIED); }, {L"Y\n"},
             Join({kPrompt, {L"> Y", L"The operation is completed successfully.", L"<pause>"}}), 0, L"explorer.exe"},
-    RunCase{"AskedAgain", {L"S"}, nullptr, {L"maybe\n", L"\n", L"y"},
-            Join({kPrompt, {L"> maybe"}, kPrompt, {L"> "}, kPrompt,
-                  {L"> y", L"The operation is completed successfully.", L"<pause>"}}), 0, kRecorderShell},
+    RunCase{"OnlyTheFirstCharacterCounts", {L"S"}, nullptr, {L"maybe\n", L"\n", L" y\n", L"1\n", L"\xFF\n", L"yup"},
+            Join({kPrompt, {L"> maybe"}, kPrompt, {L"> "}, kPrompt, {L">  y"}, kPrompt, {L"> 1"}, kPrompt, {L"> \xFF"},
+                  kPrompt, {L"> yup", L"The operation is completed successfully.", L"<pause>"}}), 0, kRecorderShell},
     RunCase{"NoArgument", {}, nullptr, {}, kWrong, -1, L"previous.exe"},
     RunCase{"TwoArguments", {L"s", L"w"}, nullptr, {}, kWrong, -1, L"previous.exe"},
     RunCase{"TwoLetters", {L"sw"}, nullptr, {}, kWrong, -1, L"previous.exe"},
@@ -102,6 +110,9 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SwitchRunTest, testing::Values(
     RunCase{"NoMarker", {L"s"}, [] { host::FailRead(L"NVR", ERROR_FILE_NOT_FOUND); }, {},
             {L"Failed to get value. Subkey: , value: NVR.", L"This is not a Telvora NVR.", L"<pause>"}, -1,
             L"previous.exe"},
+    RunCase{"MarkerOfAnotherType", {L"s"}, [] { host::PutValue(kTarnPath, L"NVR", {REG_DWORD, {1, 0, 0, 0}}); }, {},
+            {L"Failed to get value. Subkey: , value: NVR.", L"This is not a Telvora NVR.", L"<pause>"}, -1,
+            L"previous.exe"},
     RunCase{"MarkerZero", {L"s"}, [] { host::PutString(kTarnPath, L"NVR", L"0"); }, {},
             {L"This is not a Telvora NVR.", L"<pause>"}, -1, L"previous.exe"},
     RunCase{"Declined", {L"s"}, nullptr, {L"nO\n"}, Join({kPrompt, {L"> nO"}}), 0, L"previous.exe"},
@@ -109,6 +120,11 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SwitchRunTest, testing::Values(
             Join({kPrompt, {L"> ok"}, kPrompt,
                   {L"No answer was given. The desktop was not switched.", L"<pause>"}}), -1, L"previous.exe"},
     RunCase{"NoInstallPath", {L"s"}, [] { host::FailRead(L"INSTALL_PATH", ERROR_FILE_NOT_FOUND); }, {L"y\n"},
+            Join({kPrompt, {L"> y", L"Failed to get value. Subkey: , value: INSTALL_PATH.",
+                            L"Failed to switch desktop.", L"<pause>"}}), -1, L"previous.exe"},
+    RunCase{"LongestInstallPath", {L"s"}, [] { host::PutString(kTarnPath, L"INSTALL_PATH", kLongest); }, {L"y\n"},
+            Join({kPrompt, {L"> y", L"The operation is completed successfully.", L"<pause>"}}), 0, kLongest + kSuffix},
+    RunCase{"InstallPathTooLong", {L"s"}, [] { host::PutString(kTarnPath, L"INSTALL_PATH", kLongest + L"D"); }, {L"y\n"},
             Join({kPrompt, {L"> y", L"Failed to get value. Subkey: , value: INSTALL_PATH.",
                             L"Failed to switch desktop.", L"<pause>"}}), -1, L"previous.exe"},
     RunCase{"EmptyInstallPath", {L"s"}, [] { host::PutString(kTarnPath, L"INSTALL_PATH", L""); }, {L"y\n"},
@@ -120,27 +136,5 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SwitchRunTest, testing::Values(
             Join({kPrompt, {L"> y", L"Failed to log off current user. Please manually log off and log on again.",
                             L"<pause>"}}), -1, kRecorderShell}),
     [](const auto& info) { return std::string(info.param.name); });
-
-using SwitchContractTest = SwitchRunTest;
-
-// The exact platform contract: views, access masks, read flags, byte count, log-off flags.
-TEST_F(SwitchContractTest, CallsThePlatformExactlyAsWindowsExpects) {
-    Appliance();
-    console.answers = {L"y\n"};
-    ASSERT_EQ(Run({L"w"}), 0);
-    const auto opens = host::CallsOf(Call::Open);
-    ASSERT_EQ(opens.size(), 2u);
-    EXPECT_EQ(opens[0].path, kWinlogonPath);
-    EXPECT_EQ(opens[0].detail, 0x2011Fu);
-    EXPECT_EQ(opens[1].path, kTarnPath);
-    EXPECT_EQ(opens[1].detail, 0x20219u);
-    for (const auto& read : host::CallsOf(Call::Get)) EXPECT_EQ(read.name, L"NVR");
-    EXPECT_EQ(host::GetValue(kWinlogonPath, L"Shell")->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(host::GetValue(kWinlogonPath, L"Shell")->bytes.size(), 13 * sizeof(wchar_t));
-    const auto logOffs = host::CallsOf(Call::LogOff);
-    ASSERT_EQ(logOffs.size(), 1u);
-    EXPECT_EQ(logOffs[0].detail, 4u);
-    EXPECT_EQ(logOffs[0].status, 0);
-}
 
 }  // namespace

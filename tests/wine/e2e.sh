@@ -8,108 +8,101 @@ tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN'
 winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
 suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 prompt=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)'
-done_line=$'The operation is completed successfully.\n<pause>'
+no_nvr=$'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>'
+no_path=$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>'
 
-fail() { echo "FAIL [$3]: expected $1, got $2"; exit 1; }
+fail() { echo "FAIL: expected $1, got $2"; exit 1; }
 reg() { wine reg "$@" >/dev/null 2>&1; }
-seed() { reg add "$tarn" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f "/reg:$1" || fail "seeded $2" "an error" reg; }
-shell() {
+seed() { reg add "$tarn" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f "/reg:$1" || fail "$2 seeded" error; }
+shell() {  # "Shell" as stored, read back without the console code page
     reg export "$winlogon" "$WINEPREFIX/winlogon.reg" /y /reg:64
     iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/winlogon.reg" | tr -d '\r' | sed -n 's/^"Shell"="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g'
 }
-# run INPUT ARG...: the console as "out" (the pause prompt as <pause>), the exit code as "rc".
-run() {
+run() {  # INPUT ARG...: the console as $out (the pause prompt as <pause>), the exit code as $rc
     printf '%s' "$1" | wine "$exe" "${@:2}" >"$WINEPREFIX/console.txt" 2>/dev/null
     rc=$?
     out=$(tr -d '\r' <"$WINEPREFIX/console.txt" | sed 's/Press any key to continue.*/<pause>/')
 }
 expect() {  # EXIT_CODE SHELL CONSOLE
-    [ "$rc" = "$1" ] || fail "exit code $1" "$rc" code
-    [ "$out" = "$3" ] || fail "$3" "$out" console
-    [ "$(shell)" = "$2" ] || fail "Shell $2" "$(shell)" Shell
+    [ "$rc" = "$1" ] || fail "exit code $1" "$rc"
+    [ "$out" = "$3" ] || fail "$3" "$out"
+    [ "$(shell)" = "$2" ] || fail "Shell $2" "$(shell)"
 }
-# A forced log-off ends the session, and with it this process, perhaps before its last lines.
-expect_logged_off() {  # SHELL [PROMPTS]
-    local asked=${2:-$prompt}
+# The forced log-off ends the session, and this process with it, perhaps before its last lines.
+expect_logged_off() {  # SHELL
     wineserver -w
-    [[ "$asked"$'\n'"$done_line" == "$out"* && "$out" == "$asked"* ]] || fail "prompt, then done" "$out" console
-    [ "$(shell)" = "$1" ] || fail "Shell $1" "$(shell)" Shell
+    [[ "$prompt"$'\nThe operation is completed successfully.\n<pause>' == "$out"* && "$out" == "$prompt"* ]] ||
+        fail "the prompt, then the done line" "$out"
+    [ "$(shell)" = "$1" ] || fail "Shell $1" "$(shell)"
 }
 
 if [ "$3" = prefix ]; then
     rm -rf "$WINEPREFIX" && wineboot -i >/dev/null 2>&1 && wineserver -w && exit 0
-    echo "FAIL: no Wine prefix"; exit 1
+    fail "a Wine prefix" none
 fi
 reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
 reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:64
 reg add "$winlogon" /v Shell /d previous.exe /f /reg:64
 seed 32 NVR 1
 seed 32 INSTALL_PATH 'D:\Recorder'
-nvr='D:\Recorder'$suffix
+long=$(printf 'D%.0s' $(seq 2046))
 
 case $3 in
 wrong-arguments)
-    for args in none '' sw ss x S1 ſ 's w'; do
-        if [ "$args" = none ]; then run $'y\n'; else run $'y\n' $args; fi
-        expect 255 previous.exe $'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n<pause>'
-    done
-    run $'y\n' ''
-    expect 255 previous.exe $'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n<pause>' ;;
+    wrong=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n<pause>'
+    run $'y\n'; expect 255 previous.exe "$wrong"
+    for arg in '' sw ss x ſ; do run $'y\n' "$arg"; expect 255 previous.exe "$wrong"; done
+    run $'y\n' s w; expect 255 previous.exe "$wrong" ;;
 no-software-key)
     reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
     run $'y\n' s; expect 255 previous.exe $'Failed to open TARN registry key.\n<pause>' ;;
 software-key-only-in-64-bit-view)
     reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
-    seed 64 NVR 1; seed 64 INSTALL_PATH 'D:\Recorder'
+    seed 64 NVR 1
     run $'y\n' s; expect 255 previous.exe $'Failed to open TARN registry key.\n<pause>' ;;
 marker-missing)
     reg delete "$tarn" /v NVR /f /reg:32
-    run $'y\n' s; expect 255 previous.exe $'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>' ;;
+    run $'y\n' s; expect 255 previous.exe "$no_nvr" ;;
 marker-not-one)
-    for marker in 0 01 ' 1'; do
-        seed 32 NVR "$marker"; run $'y\n' s; expect 255 previous.exe $'This is not a Telvora NVR.\n<pause>'
-    done
-    seed 32 NVR 1 REG_DWORD
-    run $'y\n' s; expect 255 previous.exe $'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>' ;;
+    seed 32 NVR 01; run $'y\n' s; expect 255 previous.exe $'This is not a Telvora NVR.\n<pause>'
+    seed 32 NVR 1 REG_DWORD; run $'y\n' s; expect 255 previous.exe "$no_nvr" ;;
 to-nvr-desktop)
     seed 32 INSTALL_PATH 'D:\录像 Recorder\'
     run $'yes\n' s; expect_logged_off 'D:\录像 Recorder\'"$suffix" ;;
 to-nvr-desktop-expanded-path)
     seed 32 INSTALL_PATH '%SystemDrive%\NVR' REG_EXPAND_SZ
-    run $'maybe\nY\n' S; expect_logged_off 'C:\NVR'"$suffix" "$prompt"$'\n'"$prompt" ;;
+    run $'Y\n' S; expect_logged_off 'C:\NVR'"$suffix" ;;
 to-windows-desktop)
     seed 32 INSTALL_PATH ''
     run $'y\n' w; expect_logged_off explorer.exe ;;
 longest-install-path)
-    long=$(printf 'D%.0s' $(seq 2046)); seed 32 INSTALL_PATH "$long"
+    seed 32 INSTALL_PATH "$long"
     run $'y\n' s; expect_logged_off "$long$suffix" ;;
 install-path-too-long)
-    seed 32 INSTALL_PATH "$(printf 'D%.0s' $(seq 2047))"
-    run $'y\n' s
-    expect 255 previous.exe "$prompt"$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>' ;;
+    seed 32 INSTALL_PATH "${long}D"
+    run $'y\n' s; expect 255 previous.exe "$prompt$no_path" ;;
 install-path-empty)
     seed 32 INSTALL_PATH ''
     run $'y\n' s; expect 255 previous.exe "$prompt"$'\nFailed to switch desktop.\n<pause>' ;;
 install-path-missing)
     reg delete "$tarn" /v INSTALL_PATH /f /reg:32
-    run $'y\n' s
-    expect 255 previous.exe "$prompt"$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>' ;;
+    run $'y\n' s; expect 255 previous.exe "$prompt$no_path" ;;
 answered-no)
     run $'no\n' s; expect 0 previous.exe "$prompt" ;;
 no-answer)
     run '' s; expect 255 previous.exe "$prompt"$'\nNo answer was given. The desktop was not switched.\n<pause>' ;;
 console-text)
     got=$(wine "$2/tests/wine/console_probe.exe" 2>/dev/null | od -An -tx1 | tr -d ' \n')
-    want=$(printf 'value: D:\\录像\\x.exe.\r\nfilm \xf0\x9f\x8e\xa5 half \xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbdend\r\nFailed to switch desktop.\r\n' | od -An -tx1 | tr -d ' \n')
-    [ "$got" = "$want" ] || fail "$want" "$got" console ;;
+    want=$(printf 'value: D:\\录像\\x.exe.\r\nfilm \xf0\x9f\x8e\xa5 half \xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbdend\r\nFailed to switch desktop.\r\n' |
+        od -An -tx1 | tr -d ' \n')
+    [ "$got" = "$want" ] || fail "$want" "$got" ;;
 binary)
-    objdump=$(i686-w64-mingw32-objdump -p "$exe")
-    grep -q 'Magic.*(PE32)' <<<"$objdump" || fail PE32 other binary
-    grep -q 'Subsystem.*Windows CUI' <<<"$objdump" || fail "console subsystem" other binary
-    dlls=$(sed -n 's/.*DLL Name: //p' <<<"$objdump" | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
-    [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "system DLLs only" "$dlls" binary
-    grep -aq 'level="asInvoker" uiAccess="false"' "$exe" || fail "asInvoker manifest" none binary
-    [ "$(stat -c %s "$exe")" -lt 1572864 ] || fail "under 1.5 MB" "$(stat -c %s "$exe")" binary ;;
-*) echo "unknown scenario $3"; exit 2 ;;
+    pe=$(i686-w64-mingw32-objdump -p "$exe")
+    grep -q 'Magic.*(PE32)' <<<"$pe" && grep -q 'Subsystem.*Windows CUI' <<<"$pe" || fail "a PE32 console program" other
+    dlls=$(sed -n 's/.*DLL Name: //p' <<<"$pe" | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+    [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "system DLLs only" "$dlls"
+    grep -aq 'level="asInvoker" uiAccess="false"' "$exe" || fail "the asInvoker manifest" none
+    [ "$(stat -c %s "$exe")" -lt 1572864 ] || fail "under 1.5 MB" "$(stat -c %s "$exe") bytes" ;;
+*) fail "a known scenario" "$3" ;;
 esac
 echo "PASS $3"

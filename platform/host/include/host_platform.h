@@ -27,7 +27,7 @@ void PutValue(const std::wstring& path, const std::wstring& name, const StoredVa
 void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
                DWORD type = REG_SZ);  // stored with its terminator, as the registry editor does
 std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring& name);
-std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name);
+std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name);  // a terminated REG_SZ
 std::vector<BYTE> StringBytes(const std::wstring& text);  // host code units plus terminator
 
 // Faults, each making one kind of step fail.
