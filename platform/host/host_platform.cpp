@@ -48,10 +48,11 @@ std::wstring Fold(const std::wstring& text) {
 std::wstring ViewPath(const std::wstring& path, REGSAM access) {
     if ((access & KEY_WOW64_64KEY) != 0) return path;
     const std::wstring software = L"software";
+    const std::wstring redirected = L"software\\wow6432node";
     const std::wstring folded = Fold(path);
     if (folded.compare(0, software.size(), software) != 0) return path;
     if (folded.size() > software.size() && folded[software.size()] != L'\\') return path;
-    if (folded.compare(0, software.size() + 12, L"software\\wow6432node") == 0) return path;
+    if (folded.compare(0, redirected.size(), redirected) == 0) return path;
     return path.substr(0, software.size()) + L"\\WOW6432Node" + path.substr(software.size());
 }
 

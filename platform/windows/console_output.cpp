@@ -50,8 +50,11 @@ private:
     bool WriteToConsole(const std::wstring& text) const {
         for (std::size_t done = 0; done < text.size();) {
             DWORD written = 0;
-            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 4096));
-            if (!WriteConsoleW(output_, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
+            std::size_t chunk = std::min<std::size_t>(text.size() - done, 4096);
+            if (chunk > 1 && IS_HIGH_SURROGATE(text[done + chunk - 1])) --chunk;  // keep a pair together
+            if (!WriteConsoleW(output_, text.data() + done, static_cast<DWORD>(chunk), &written, nullptr) || written == 0) {
+                return false;
+            }
             done += written;
         }
         return true;
