@@ -94,6 +94,21 @@ DWORD AdmittingFlag(DWORD type, DWORD flags) {
     }
 }
 
+// Host code units plus the terminator, as the registry editor stores a string.
+std::vector<BYTE> StringBytes(const std::wstring& text) {
+    const auto* first = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(first, first + (text.size() + 1) * sizeof(wchar_t));
+}
+
+// The value as stored, without any of RegGetValueW's rules.
+std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring& name) {
+    const auto keyFound = state().keys.find(Fold(path));
+    if (keyFound == state().keys.end()) return std::nullopt;
+    const auto valueFound = keyFound->second.find(Fold(name));
+    if (valueFound == keyFound->second.end()) return std::nullopt;
+    return valueFound->second.second;
+}
+
 LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
                      LPDWORD dataBytes, std::wstring& path) {
     const OpenKey* handle = Lookup(key);
@@ -147,21 +162,8 @@ void PutValue(const std::wstring& path, const std::wstring& name, const StoredVa
     state().keys[Fold(path)][Fold(name)] = {name, value};
 }
 
-std::vector<BYTE> StringBytes(const std::wstring& text) {
-    const auto* first = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(first, first + (text.size() + 1) * sizeof(wchar_t));
-}
-
 void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text, DWORD type) {
     PutValue(path, name, StoredValue{type, StringBytes(text)});
-}
-
-std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring& name) {
-    const auto keyFound = state().keys.find(Fold(path));
-    if (keyFound == state().keys.end()) return std::nullopt;
-    const auto valueFound = keyFound->second.find(Fold(name));
-    if (valueFound == keyFound->second.end()) return std::nullopt;
-    return valueFound->second.second;
 }
 
 std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name) {
@@ -195,13 +197,6 @@ std::vector<std::wstring> OpenKeyPaths() {
     for (const auto& [handle, key] : state().handles)
         if (key.open) paths.push_back(key.path);
     return paths;
-}
-
-int PauseCount() {
-    int count = 0;
-    for (const auto& event : state().journal)
-        if (event.call == Call::Command && event.path == L"pause") ++count;
-    return count;
 }
 
 }  // namespace host

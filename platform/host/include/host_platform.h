@@ -26,9 +26,7 @@ void DeleteKey(const std::wstring& path);
 void PutValue(const std::wstring& path, const std::wstring& name, const StoredValue& value);
 void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
                DWORD type = REG_SZ);  // stored with its terminator, as the registry editor does
-std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring& name);
 std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name);  // a terminated REG_SZ
-std::vector<BYTE> StringBytes(const std::wstring& text);  // host code units plus terminator
 
 // Faults, each making one kind of step fail.
 void FailOpen(const std::wstring& path, LSTATUS status);  // ERROR_SUCCESS: success with a null handle
@@ -51,6 +49,5 @@ struct Event {
 const std::vector<Event>& Journal();
 std::vector<Event> CallsOf(Call call);
 std::vector<std::wstring> OpenKeyPaths();  // keys opened and not yet closed
-int PauseCount();
 
 }  // namespace host
