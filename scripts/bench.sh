@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-21}
-export WINEPREFIX=$PWD/build/bench-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN'
+export WINEPREFIX=$PWD/build/bench-prefix
+source scripts/wine_env.sh
 exe=build/windows/DesktopSwitch.exe
-[ -d "$WINEPREFIX" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+[ -d "$WINEPREFIX" ] || make_prefix
 wineserver -p
 trap 'wineserver -k' EXIT
 wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null

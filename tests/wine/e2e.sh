@@ -2,10 +2,9 @@
 # Runs the real DesktopSwitch.exe under Wine against Wine's own registry.
 # Usage: e2e.sh PREFIX BUILD_DIR SCENARIO; the scenario "prefix" makes the throwaway prefix.
 set -u
-export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+export WINEPREFIX=$1
+source "$(dirname "$0")/../../scripts/wine_env.sh"
 exe=$2/DesktopSwitch.exe
-tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN'
-winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
 suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 prompt=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)'
 no_nvr=$'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>'
@@ -14,10 +13,6 @@ no_path=$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switc
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
 reg() { wine reg "$@" >/dev/null 2>&1; }
 seed() { reg add "$tarn" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f "/reg:$1" || fail "$2 seeded" error; }
-shell() {  # "Shell" as stored, read back without the console code page
-    reg export "$winlogon" "$WINEPREFIX/winlogon.reg" /y /reg:64
-    iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/winlogon.reg" | tr -d '\r' | sed -n 's/^"Shell"="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g'
-}
 run() {  # INPUT ARG...: the console as $out (the pause prompt as <pause>), the exit code as $rc
     printf '%s' "$1" | wine "$exe" "${@:2}" >"$WINEPREFIX/console.txt" 2>/dev/null
     rc=$?
@@ -26,18 +21,18 @@ run() {  # INPUT ARG...: the console as $out (the pause prompt as <pause>), the 
 expect() {  # EXIT_CODE SHELL CONSOLE
     [ "$rc" = "$1" ] || fail "exit code $1" "$rc"
     [ "$out" = "$3" ] || fail "$3" "$out"
-    [ "$(shell)" = "$2" ] || fail "Shell $2" "$(shell)"
+    [ "$(shell_value)" = "$2" ] || fail "Shell $2" "$(shell_value)"
 }
 # The forced log-off ends the session, and this process with it, perhaps before its last lines.
 expect_logged_off() {  # SHELL
     wineserver -w
     [[ "$prompt"$'\nThe operation is completed successfully.\n<pause>' == "$out"* && "$out" == "$prompt"* ]] ||
         fail "the prompt, then the done line" "$out"
-    [ "$(shell)" = "$1" ] || fail "Shell $1" "$(shell)"
+    [ "$(shell_value)" = "$1" ] || fail "Shell $1" "$(shell_value)"
 }
 
 if [ "$3" = prefix ]; then
-    rm -rf "$WINEPREFIX" && wineboot -i >/dev/null 2>&1 && wineserver -w && exit 0
+    make_prefix && exit 0
     fail "a Wine prefix" none
 fi
 reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
