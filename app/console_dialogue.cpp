@@ -8,14 +8,7 @@ namespace {
 
 // Registry values are echoed in detail lines; a line break or terminal control
 // inside one must not forge a line of its own.
-bool IsControl(wchar_t ch) {
-    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x2028 || ch == 0x2029;
-}
-
-// A failed stream would drop every later line, the outcome line among them.
-void KeepOutputUsable() {
-    if (!std::wcout) std::wcout.clear();
-}
+bool IsControl(wchar_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x2028 || ch == 0x2029; }
 
 }  // namespace
 
@@ -24,10 +17,10 @@ void WriteLine(const std::wstring& text) {
     for (auto& ch : line) {
         if (IsControl(ch)) ch = L'\xFFFD';
     }
-    std::wcout << line;
-    KeepOutputUsable();
-    std::wcout << L'\n' << std::flush;
-    KeepOutputUsable();
+    // An earlier flush the device refused leaves the stream failed; this line,
+    // perhaps the outcome line, still gets its chance.
+    std::wcout.clear();
+    std::wcout << line << L'\n' << std::flush;
 }
 
 void PauseConsole() {

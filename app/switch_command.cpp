@@ -16,15 +16,13 @@ struct Outcome {
     int exitCode;
 };
 
-constexpr Outcome kWrongParameters{
-    L"Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).", -1};
+constexpr Outcome kWrongParameters{L"Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).", -1};
 constexpr Outcome kWinlogonKeyNotOpened{L"Failed to open WinInfo registry key.", -1};
 constexpr Outcome kSoftwareKeyNotOpened{L"Failed to open TARN registry key.", -1};
 constexpr Outcome kNotAnAppliance{L"This is not a Telvora NVR.", -1};
 constexpr Outcome kNoAnswer{L"No answer was given. The desktop was not switched.", -1};
 constexpr Outcome kSwitchFailed{L"Failed to switch desktop.", -1};
-constexpr Outcome kLogOffRefused{
-    L"Failed to log off current user. Please manually log off and log on again.", -1};
+constexpr Outcome kLogOffRefused{L"Failed to log off current user. Please manually log off and log on again.", -1};
 constexpr Outcome kDone{L"The operation is completed successfully.", 0};
 constexpr int kCancelledExitCode = 0;
 
@@ -37,7 +35,7 @@ int Conclude(const Outcome& outcome) {
 }
 
 std::optional<DesktopTarget> ParseTarget(int argc, const wchar_t* const argv[]) {
-    if (argc != 2 || argv == nullptr || argv[1] == nullptr || std::wcslen(argv[1]) != 1) return std::nullopt;
+    if (argc != 2 || std::wcslen(argv[1]) != 1) return std::nullopt;
     const std::wint_t letter = std::towupper(static_cast<std::wint_t>(argv[1][0]));
     if (letter == L'S') return DesktopTarget::NvrDesktop;
     if (letter == L'W') return DesktopTarget::WindowsDesktop;

@@ -44,8 +44,8 @@ bool WriteStringValue(HKEY key, const std::wstring& valueName, const std::wstrin
     if (key == nullptr) return false;
 
     const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));  // with the terminator
-    const LSTATUS status = RegSetValueExW(key, valueName.c_str(), 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+    const LSTATUS status =
+        RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     if (status != ERROR_SUCCESS) {
         std::wostringstream line;
         line << L"Failed to set value. Value name: " << valueName << L", value: " << data << L'.';
@@ -55,13 +55,9 @@ bool WriteStringValue(HKEY key, const std::wstring& valueName, const std::wstrin
     return true;
 }
 
-bool IsNvrAppliance(HKEY softwareKey) {
-    if (softwareKey == nullptr) return false;
-    return ReadStringValue(softwareKey, L"", L"NVR") == L"1";
-}
+bool IsNvrAppliance(HKEY softwareKey) { return ReadStringValue(softwareKey, L"", L"NVR") == L"1"; }
 
 std::wstring ResolveNvrShellPath(HKEY softwareKey) {
-    if (softwareKey == nullptr) return {};
     const std::wstring installPath = ReadStringValue(softwareKey, L"", L"INSTALL_PATH");
     if (installPath.empty()) return {};
     return installPath + L"\\Server\\Utility\\Stationkeeper\\Kestrelwarden.exe";

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <iostream>
 #include <map>
+#include <sstream>
 #include <utility>
 
 namespace host {
@@ -29,7 +31,6 @@ struct State {
     std::map<std::wstring, LSTATUS> writeFaults;
     bool writeAccessDenied = false;
     bool logOffRefused = false;
-    std::function<void()> pauseHook;
     std::vector<Event> journal;
 };
 
@@ -37,6 +38,58 @@ State& state() {
     static State instance;
     return instance;
 }
+
+void Record(Event event) { state().journal.push_back(std::move(event)); }
+
+// What the console shows and what standard input still holds.
+class Console : public std::wstreambuf {
+public:
+    void Reset() {
+        shown.clear(), pending.clear(), answers.clear();
+        refuseFlush = false;
+        std::wcout.clear(), std::wcin.clear();
+    }
+
+    std::wstring shown, pending, current;
+    std::vector<std::wstring> answers;
+    bool refuseFlush = false;
+
+protected:
+    int_type overflow(int_type ch) override {
+        pending += traits_type::to_char_type(ch);
+        return ch;
+    }
+    std::streamsize xsputn(const wchar_t* text, std::streamsize count) override {
+        pending.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int sync() override {
+        const bool refused = std::exchange(refuseFlush, false);
+        shown += refused ? L"" : pending;
+        pending.clear();
+        return refused ? -1 : 0;
+    }
+    int_type underflow() override {
+        if (answers.empty()) return traits_type::eof();
+        current = answers.front() + L"\n";
+        answers.erase(answers.begin());
+        shown += L"> " + current;
+        Record({Call::Read, current, L"", nullptr, 0, ERROR_SUCCESS});
+        setg(current.data(), current.data(), current.data() + current.size());
+        return traits_type::to_int_type(current[0]);
+    }
+};
+
+// Never destroyed: the runtime flushes std::wcout after the last static destructor.
+Console& console() {
+    static Console& instance = *new Console;
+    return instance;
+}
+[[maybe_unused]] const bool installed = [] {
+    std::wcout.rdbuf(&console());
+    std::wcin.rdbuf(&console());
+    return true;
+}();
 
 std::wstring Fold(const std::wstring& text) {
     std::wstring folded(text);
@@ -60,8 +113,6 @@ std::wstring Join(const std::wstring& base, const wchar_t* sub) {
     if (sub == nullptr || *sub == L'\0') return base;
     return base.empty() ? std::wstring(sub) : base + L'\\' + sub;
 }
-
-void Record(Event event) { state().journal.push_back(std::move(event)); }
 
 // The key a handle stands for, or nullptr for an unknown or closed handle.
 const OpenKey* Lookup(HKEY key) {
@@ -109,8 +160,8 @@ std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring
     return valueFound->second.second;
 }
 
-LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
-                     LPDWORD dataBytes, std::wstring& path) {
+LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data, LPDWORD dataBytes,
+                     std::wstring& path) {
     const OpenKey* handle = Lookup(key);
     if (handle == nullptr) return ERROR_INVALID_HANDLE;
     path = Join(handle->path, subKey);
@@ -130,8 +181,7 @@ LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWO
         // Windows hands strings back whole-unit and terminated, even when stored otherwise.
         while (bytes.size() % sizeof(wchar_t) != 0) bytes.push_back(0);
         const bool terminated = bytes.size() >= sizeof(wchar_t) &&
-                                std::all_of(bytes.end() - sizeof(wchar_t), bytes.end(),
-                                            [](BYTE b) { return b == 0; });
+                                std::all_of(bytes.end() - sizeof(wchar_t), bytes.end(), [](BYTE b) { return b == 0; });
         if (!terminated) bytes.insert(bytes.end(), sizeof(wchar_t), 0);
     }
     if (type != nullptr) *type = admitted == RRF_RT_REG_SZ ? REG_SZ : stored.type;
@@ -153,7 +203,10 @@ LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWO
 
 }  // namespace
 
-void Reset() { state() = State{}; }
+void Reset() {
+    state() = State{};
+    console().Reset();
+}
 
 void CreateKey(const std::wstring& path) { state().keys[Fold(path)]; }
 void DeleteKey(const std::wstring& path) { state().keys.erase(Fold(path)); }
@@ -181,7 +234,15 @@ void DenyWriteAccess() { state().writeAccessDenied = true; }
 void FailRead(const std::wstring& valueName, LSTATUS status) { state().readFaults[Fold(valueName)] = status; }
 void FailWrite(const std::wstring& valueName, LSTATUS status) { state().writeFaults[Fold(valueName)] = status; }
 void RefuseLogOff() { state().logOffRefused = true; }
-void OnPause(std::function<void()> hook) { state().pauseHook = std::move(hook); }
+void RefuseNextFlush() { console().refuseFlush = true; }
+void TypeAnswers(const std::vector<std::wstring>& lines) { console().answers = lines; }
+
+std::vector<std::wstring> Screen() {
+    std::vector<std::wstring> lines;
+    std::wistringstream shown(console().shown);
+    for (std::wstring line; std::getline(shown, line);) lines.push_back(line);
+    return lines;
+}
 
 const std::vector<Event>& Journal() { return state().journal; }
 
@@ -238,8 +299,7 @@ LSTATUS WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags
     return status;
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value, DWORD reserved, DWORD type, const BYTE* data,
-                              DWORD dataBytes) {
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value, DWORD reserved, DWORD type, const BYTE* data, DWORD dataBytes) {
     const host::OpenKey* handle = host::Lookup(key);
     const std::wstring name = value == nullptr ? L"" : value;
     const auto finish = [&](LSTATUS status) {
@@ -272,12 +332,12 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
     return refused ? FALSE : TRUE;
 }
 
-// Takes the place of the C library's system() in the host build: the console's
-// "pause" is recorded (and its hook run) instead of starting a shell.
+// Takes the place of the C library's system() in the host build: the command
+// is recorded instead of run, and "pause" shows on the console.
 extern "C" int system(const char* command) {
     if (command == nullptr) return 1;
     const std::string narrow(command);
     host::Record({Call::Command, std::wstring(narrow.begin(), narrow.end()), L"", nullptr, 0, ERROR_SUCCESS});
-    if (narrow == "pause" && host::state().pauseHook) host::state().pauseHook();
+    if (narrow == "pause") host::console().shown += L"<pause>\n";
     return 0;
 }

@@ -1,23 +1,22 @@
 #include "console_dialogue.h"
-#include "console_harness.h"
+#include "host_test.h"
 
 namespace {
 
-using WriteLineTest = ConsoleTest;
+using WriteLineTest = HostTest;
 
-TEST_F(WriteLineTest, ControlCharactersCannotForgeALine) {
-    WriteLine(L"value: X\r\nThe operation is completed successfully.\x1B[2J\x85.");
-    EXPECT_EQ(console.Lines(),
-              (std::vector<std::wstring>{L"value: X\xFFFD\xFFFDThe operation is completed successfully.\xFFFD[2J\xFFFD."}));
+// The edges of each control range beside neighbours that stay: no value can forge a line.
+TEST_F(WriteLineTest, ControlCharactersShowAsReplacementMarks) {
+    WriteLine(L"\x1F \x7E\x7F\x80\x9F\xA0\x2027\x2028\x2029\x202A\r\nDone.\x1B[2J");
+    EXPECT_EQ(host::Screen(), Lines{L"\xFFFD ~\xFFFD\xFFFD\xFFFD\xA0\x2027\xFFFD\xFFFD\x202A\xFFFD\xFFFD"
+                                    L"Done.\xFFFD[2J"});
 }
 
-// As the C runtime does at a character the code page lacks: the stream fails mid-line.
-TEST_F(WriteLineTest, AnUnprintableCharacterDoesNotSilenceLaterLines) {
-    console.asciiOnly = true;
-    WriteLine(L"Failed to set value. Value name: Shell, value: D:\\\x5F55\x50CF\\x.exe.");
+TEST_F(WriteLineTest, ALineFollowsARefusedFlush) {
+    host::RefuseNextFlush();
+    WriteLine(L"lost");
     WriteLine(L"Failed to switch desktop.");
-    EXPECT_EQ(console.Lines(), (std::vector<std::wstring>{L"Failed to set value. Value name: Shell, value: D:\\",
-                                                          L"Failed to switch desktop."}));
+    EXPECT_EQ(host::Screen(), Lines{L"Failed to switch desktop."});
 }
 
 }  // namespace

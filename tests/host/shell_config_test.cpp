@@ -1,10 +1,9 @@
-#include "console_harness.h"
 #include "shell_config.h"
+#include "host_test.h"
 
 namespace {
 
-using host::Call;
-using ShellConfigTest = ConsoleTest;
+using ShellConfigTest = HostTest;
 
 HKEY OpenTarn() {
     host::CreateKey(kTarnPath);
@@ -13,32 +12,31 @@ HKEY OpenTarn() {
     return key;
 }
 
-TEST_F(ShellConfigTest, KeyOwnerClosesEachHandleExactlyOnceAcrossMoves) {
+std::vector<HKEY> Closed() {
+    std::vector<HKEY> handles;
+    for (const auto& close : host::CallsOf(host::Call::Close)) handles.push_back(close.status ? nullptr : close.handle);
+    return handles;
+}
+
+TEST_F(ShellConfigTest, KeyOwnerClosesEachHandleOnceAcrossMoves) {
+    HKEY a = OpenTarn(), b = OpenTarn();
     {
-        RegKeyOwner first(OpenTarn());
-        RegKeyOwner second(std::move(first));
-        RegKeyOwner third(OpenTarn());
-        third = std::move(second);  // closes the handle third held
+        RegKeyOwner first(a), second(std::move(first)), third(b);
+        third = std::move(second);  // closes b
         RegKeyOwner& alias = third;
-        third = std::move(alias);
-        EXPECT_FALSE(first);
-        EXPECT_EQ(host::CallsOf(Call::Close).size(), 1u);
+        third = std::move(alias);  // keeps a
+        EXPECT_TRUE(!first && !second && third.get() == a && Closed() == std::vector<HKEY>{b});
     }
-    const auto closes = host::CallsOf(Call::Close);
-    ASSERT_EQ(closes.size(), 2u);
-    EXPECT_NE(closes[0].handle, closes[1].handle);
-    for (const auto& close : closes) EXPECT_EQ(close.status, ERROR_SUCCESS);
+    EXPECT_EQ(Closed(), (std::vector<HKEY>{b, a}));
 }
 
 TEST_F(ShellConfigTest, NullHandlesAndUnknownTargetsTouchNothingSilently) {
-    HKEY key = OpenTarn();
-    EXPECT_FALSE(IsNvrAppliance(nullptr));
+    HKEY key = OpenTarn();  // holds no values: any read would fail with a line
     EXPECT_EQ(ResolveNvrShellPath(nullptr) + ReadStringValue(nullptr, L"", L"NVR"), L"");
-    EXPECT_FALSE(WriteStringValue(nullptr, L"Shell", L"explorer.exe"));
-    EXPECT_FALSE(SetWinlogonShell(nullptr, key, DesktopTarget::WindowsDesktop));
-    EXPECT_FALSE(SetWinlogonShell(key, key, static_cast<DesktopTarget>(3)));
-    EXPECT_TRUE(console.Lines().empty());
-    EXPECT_EQ(host::Journal().size(), 1u);  // only the open above
+    EXPECT_FALSE(IsNvrAppliance(nullptr) || WriteStringValue(nullptr, L"Shell", L"explorer.exe") ||
+                 SetWinlogonShell(nullptr, key, DesktopTarget::NvrDesktop) ||
+                 SetWinlogonShell(key, key, static_cast<DesktopTarget>(3)));
+    EXPECT_TRUE(host::Screen().empty() && host::Journal().size() == 1);  // only the open above
     RegCloseKey(key);
 }
 

@@ -1,96 +1,76 @@
 #!/usr/bin/env bash
-# Runs the real DesktopSwitch.exe under Wine against Wine's own registry.
-# Usage: e2e.sh PREFIX BUILD_DIR SCENARIO; the scenario "prefix" makes the throwaway prefix.
+# Runs the real DesktopSwitch.exe under Wine, against Wine's registry and console: only what the host stand-in
+# merely imitates. Usage: e2e.sh PREFIX BUILD_DIR SCENARIO; the scenario "prefix" makes the throwaway prefix.
 set -u
 export WINEPREFIX=$1
 source "$(dirname "$0")/../../scripts/wine_env.sh"
-exe=$2/DesktopSwitch.exe
-suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
+[ "$3" = prefix ] && { make_prefix; exit; }
+exe=$2/DesktopSwitch.exe suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe' long=$(printf 'D%.0s' $(seq 2046))
 prompt=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)'
-no_nvr=$'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>'
-no_path=$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>'
-
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
-reg() { wine reg "$@" >/dev/null 2>&1; }
-seed() { reg add "$tarn" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f "/reg:$1" || fail "$2 seeded" error; }
-run() {  # INPUT ARG...: the console as $out (the pause prompt as <pause>), the exit code as $rc
-    printf '%s' "$1" | wine "$exe" "${@:2}" >"$WINEPREFIX/console.txt" 2>/dev/null
-    rc=$?
-    out=$(tr -d '\r' <"$WINEPREFIX/console.txt" | sed 's/Press any key to continue.*/<pause>/')
+reg() { wine reg "$@" /f >/dev/null 2>&1; }
+untouched() { [ "$(shell_value)" = previous.exe ] || fail "Shell untouched" "$(shell_value)"; }
+run() {  # EXIT_CODE OUTPUT INPUT ARG...: redirected output (the pause prompt as <pause>), "Shell" untouched
+    printf '%s' "$3" | wine "$exe" "${@:4}" >"$WINEPREFIX/out.txt" 2>/dev/null
+    local rc=$? out=$(tr -d '\r' <"$WINEPREFIX/out.txt" | sed 's/Press any key to continue.*/<pause>/')
+    [ "$rc:$out" = "$1:$2" ] || fail "$1:$2" "$rc:$out"
+    untouched
 }
-expect() {  # EXIT_CODE SHELL CONSOLE
-    [ "$rc" = "$1" ] || fail "exit code $1" "$rc"
-    [ "$out" = "$3" ] || fail "$3" "$out"
-    [ "$(shell_value)" = "$2" ] || fail "Shell $2" "$(shell_value)"
-}
-# The forced log-off ends the session, and this process with it, perhaps before its last lines.
-expect_logged_off() {  # SHELL
-    wineserver -w
+switched() {  # SHELL ARG: answered yes; the forced log-off ends the session, perhaps before the last lines
+    printf 'y\n' | wine "$exe" "$2" 2>/dev/null | tr -d '\r' >"$WINEPREFIX/out.txt"; wineserver -w
+    local out=$(sed 's/Press any key to continue.*/<pause>/' "$WINEPREFIX/out.txt")
     [[ "$prompt"$'\nThe operation is completed successfully.\n<pause>' == "$out"* && "$out" == "$prompt"* ]] ||
         fail "the prompt, then the done line" "$out"
     [ "$(shell_value)" = "$1" ] || fail "Shell $1" "$(shell_value)"
 }
+# A real console: tmux is the terminal. Ctrl+Z is a character there, as on Windows, not job control.
+tm() { tmux -L desktopswitch "$@"; }
+console() { n=$$-$1; tm new-session -d -s "$n" -x 2400 -y 50 "stty -isig; wine '$exe' $1; echo rc=\$?; sleep 60"; }
+keys() { tm send-keys -t "$n" "$@"; }
+shows() {  # SCREEN: waits until the console shows exactly this
+    for _ in $(seq 100); do [ "$(tm capture-pane -p -J -t "$n" | sed '/^$/d')" = "$1" ] && return; sleep 0.1; done
+    fail "$1" "$(tm capture-pane -p -J -t "$n" | sed '/^$/d')"
+}
 
-if [ "$3" = prefix ]; then
-    make_prefix && exit 0
-    fail "a Wine prefix" none
-fi
-reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
-reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:64
-reg add "$winlogon" /v Shell /d previous.exe /f /reg:64
-seed 32 NVR 1
-seed 32 INSTALL_PATH 'D:\Recorder'
-long=$(printf 'D%.0s' $(seq 2046))
-
+reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:32; reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:64
+reg add "$winlogon" /v Shell /d previous.exe /reg:64
+reg add "$tarn" /v NVR /d 1 /reg:32; reg add "$tarn" /v INSTALL_PATH /d 'D:\Recorder' /reg:32
 case $3 in
-wrong-arguments)
-    wrong=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n<pause>'
-    run $'y\n'; expect 255 previous.exe "$wrong"
-    for arg in '' sw ss x ſ; do run $'y\n' "$arg"; expect 255 previous.exe "$wrong"; done
-    run $'y\n' s w; expect 255 previous.exe "$wrong" ;;
-no-software-key)
-    reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
-    run $'y\n' s; expect 255 previous.exe $'Failed to open TARN registry key.\n<pause>' ;;
-software-key-only-in-64-bit-view)
-    reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /f /reg:32
-    seed 64 NVR 1
-    run $'y\n' s; expect 255 previous.exe $'Failed to open TARN registry key.\n<pause>' ;;
-marker-missing)
-    reg delete "$tarn" /v NVR /f /reg:32
-    run $'y\n' s; expect 255 previous.exe "$no_nvr" ;;
-marker-not-one)
-    seed 32 NVR 01; run $'y\n' s; expect 255 previous.exe $'This is not a Telvora NVR.\n<pause>'
-    seed 32 NVR 1 REG_DWORD; run $'y\n' s; expect 255 previous.exe "$no_nvr" ;;
-to-nvr-desktop)
-    seed 32 INSTALL_PATH 'D:\录像 Recorder\'
-    run $'yes\n' s; expect_logged_off 'D:\录像 Recorder\'"$suffix" ;;
-to-nvr-desktop-expanded-path)
-    seed 32 INSTALL_PATH '%SystemDrive%\NVR' REG_EXPAND_SZ
-    run $'Y\n' S; expect_logged_off 'C:\NVR'"$suffix" ;;
-to-windows-desktop)
-    seed 32 INSTALL_PATH ''
-    run $'y\n' w; expect_logged_off explorer.exe ;;
-longest-install-path)
-    seed 32 INSTALL_PATH "$long"
-    run $'y\n' s; expect_logged_off "$long$suffix" ;;
-install-path-too-long)
-    seed 32 INSTALL_PATH "${long}D"
-    run $'y\n' s; expect 255 previous.exe "$prompt$no_path" ;;
-install-path-empty)
-    seed 32 INSTALL_PATH ''
-    run $'y\n' s; expect 255 previous.exe "$prompt"$'\nFailed to switch desktop.\n<pause>' ;;
-install-path-missing)
-    reg delete "$tarn" /v INSTALL_PATH /f /reg:32
-    run $'y\n' s; expect 255 previous.exe "$prompt$no_path" ;;
-answered-no)
-    run $'no\n' s; expect 0 previous.exe "$prompt" ;;
-no-answer)
-    run '' s; expect 255 previous.exe "$prompt"$'\nNo answer was given. The desktop was not switched.\n<pause>' ;;
-console-text)
-    got=$(wine "$2/tests/wine/console_probe.exe" 2>/dev/null | od -An -tx1 | tr -d ' \n')
+switch)  # the software key from the 32-bit view, expanded; "Shell" in the 64-bit view only
+    reg add "$winlogon" /v Shell /d wow32.exe /reg:32
+    reg add "$tarn" /v INSTALL_PATH /t REG_EXPAND_SZ /d '%SystemDrive%\录像' /reg:32
+    reg add "$tarn" /v INSTALL_PATH /d 'X:\64-bit view' /reg:64
+    switched 'C:\录像'"$suffix" s; [ "$(shell_value 32)" = wow32.exe ] || fail "wow32.exe" "$(shell_value 32)"
+    switched explorer.exe W ;;
+refusals)
+    reg add "$tarn" /v NVR /t REG_DWORD /d 1 /reg:32
+    run 255 $'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>' $'y\n' s
+    reg add "$tarn" /v NVR /d 1 /reg:32; reg add "$tarn" /v INSTALL_PATH /d "${long}D" /reg:32
+    run 255 "$prompt"$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>' $'y\n' s
+    run 255 "$prompt"$'\nNo answer was given. The desktop was not switched.\n<pause>' '' s
+    reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:32; reg add "$tarn" /v NVR /d 1 /reg:64
+    run 255 $'Failed to open TARN registry key.\n<pause>' $'y\n' s ;;
+console)
+    reg add "$tarn" /v INSTALL_PATH /d "D:\\录像${long:5}" /reg:32
+    console s; shows "$prompt"
+    keys 'Ｙ' Enter; shows "$prompt"$'\nＹ\n'"$prompt"
+    reg delete "$winlogon" /reg:64  # so the write is refused, with the longest detail line there is
+    keys y Enter; refused="$prompt"$'\nＹ\n'"$prompt"$'\ny\nFailed to set value. Value name: Shell, value: D:\\录像'
+    refused+="${long:5}$suffix."$'\nFailed to switch desktop.\nPress any key to continue...'
+    shows "$refused"; keys Enter; shows "$refused rc=255"
+    reg add "$winlogon" /v Shell /d previous.exe /reg:64
+    console w; shows "$prompt"; keys 'ｎ' Enter; shows "$prompt"$'\nｎ\n'"$prompt"
+    keys nope Enter; shows "$prompt"$'\nｎ\n'"$prompt"$'\nnope\nrc=0'
+    console S; shows "$prompt"; keys C-z Enter
+    ended="$prompt"$'\n^Z\nNo answer was given. The desktop was not switched.\nPress any key to continue...'
+    shows "$ended"; keys Enter; shows "$ended rc=255"
+    tm kill-server; untouched ;;
+console-text)  # redirected output is UTF-8 with CR LF; a full device neither stops nor misleads a run
+    got=$(wine "$2/tests/console_probe.exe" 2>/dev/null | od -An -tx1 | tr -d ' \n')
     want=$(printf 'value: D:\\录像\\x.exe.\r\nfilm \xf0\x9f\x8e\xa5 half \xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbdend\r\nFailed to switch desktop.\r\n' |
         od -An -tx1 | tr -d ' \n')
-    [ "$got" = "$want" ] || fail "$want" "$got" ;;
+    [ "$got" = "$want" ] || fail "$want" "$got"
+    printf 'maybe\n' | wine "$exe" s >/dev/full 2>&1; rc=$?; [ $rc = 255 ] || fail "exit code 255" $rc; untouched ;;
 binary)
     pe=$(i686-w64-mingw32-objdump -p "$exe")
     grep -q 'Magic.*(PE32)' <<<"$pe" && grep -q 'Subsystem.*Windows CUI' <<<"$pe" || fail "a PE32 console program" other

@@ -72,9 +72,8 @@ using PHKEY = HKEY*;
 #define EWX_FORCE 0x00000004
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
-LSTATUS WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type,
-                            PVOID data, LPDWORD dataBytes);
-LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value, DWORD reserved, DWORD type, const BYTE* data,
-                              DWORD dataBytes);
+LSTATUS WINAPI RegGetValueW(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data,
+                            LPDWORD dataBytes);
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR value, DWORD reserved, DWORD type, const BYTE* data, DWORD dataBytes);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason);

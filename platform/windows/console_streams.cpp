@@ -1,0 +1,105 @@
+// Windows only: stream buffers behind std::wcout and std::wcin that keep every
+// character. The C runtime converts console text through the console code
+// page: output stops at the first character the page lacks, and a typed
+// look-alike such as a full-width Y reaches the program as a plain Y. So a
+// console gets and gives UTF-16 itself (WriteConsoleW, ReadConsoleW), output
+// redirected to a file or pipe gets UTF-8, and redirected input is left to the
+// runtime. Installed before wmain runs; the system's code keeps using the
+// standard streams unaware of them.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+namespace {
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != FALSE;
+}
+
+// Unpaired surrogates become U+FFFD, so the bytes are always valid UTF-8.
+std::string ToUtf8(const std::wstring& text) {
+    const int units = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), units, bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+// Collects text until a flush, then writes it in one call, so a surrogate pair
+// is never split.
+class ConsoleOutputBuffer : public std::wstreambuf {
+public:
+    explicit ConsoleOutputBuffer(HANDLE output) : output_(output), console_(IsConsole(output)) {}
+
+protected:
+    int_type overflow(int_type ch) override {
+        pending_.push_back(traits_type::to_char_type(ch));
+        return traits_type::not_eof(ch);
+    }
+    std::streamsize xsputn(const wchar_t* text, std::streamsize count) override {
+        pending_.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+
+    // Line ends become CR LF, as the runtime's text mode writes them. A write
+    // the device refuses fails the flush; it is never retried.
+    int sync() override {
+        std::wstring text;
+        for (const wchar_t ch : pending_) {
+            if (ch == L'\n') text.push_back(L'\r');
+            text.push_back(ch);
+        }
+        pending_.clear();
+        DWORD written = 0;
+        if (console_) return WriteConsoleW(output_, text.data(), Size(text), &written, nullptr) ? 0 : -1;
+        const std::string bytes = ToUtf8(text);
+        return WriteFile(output_, bytes.data(), Size(bytes), &written, nullptr) ? 0 : -1;
+    }
+
+private:
+    template <typename Text>
+    static DWORD Size(const Text& text) {
+        return static_cast<DWORD>(text.size());
+    }
+
+    HANDLE output_;
+    bool console_;
+    std::wstring pending_;
+};
+
+// Hands out what was typed, as typed. Ctrl+Z ends the input where it stands,
+// as the runtime's text mode has it; the CR of the line end is dropped.
+class ConsoleInputBuffer : public std::wstreambuf {
+public:
+    explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
+
+protected:
+    int_type underflow() override {
+        wchar_t* const first = typed_.data();
+        DWORD read = 0;
+        if (!ReadConsoleW(input_, first, static_cast<DWORD>(typed_.size()), &read, nullptr)) return traits_type::eof();
+        wchar_t* const last = std::remove(first, std::find(first, first + read, L'\x1A'), L'\r');
+        if (last == first) return traits_type::eof();
+        setg(first, first, last);
+        return traits_type::to_int_type(*first);
+    }
+
+private:
+    HANDLE input_;
+    std::array<wchar_t, 1024> typed_{};
+};
+
+// Never destroyed: the runtime flushes std::wcout after the last static destructor.
+[[maybe_unused]] const bool installed = [] {
+    std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (IsConsole(input)) std::wcin.rdbuf(new ConsoleInputBuffer(input));
+    return true;
+}();
+
+}  // namespace
