@@ -1,6 +1,8 @@
 #include "console_dialogue.h"
 #include "host_test.h"
 
+#include <iostream>
+
 namespace {
 
 using WriteLineTest = HostTest;
@@ -14,7 +16,7 @@ TEST_F(WriteLineTest, ControlCharactersShowAsReplacementMarks) {
 
 TEST_F(WriteLineTest, ALineFollowsARefusedFlush) {
     host::RefuseNextFlush();
-    WriteLine(L"lost");
+    std::wcout << L"lost" << std::flush;
     WriteLine(L"Failed to switch desktop.");
     EXPECT_EQ(host::Screen(), Lines{L"Failed to switch desktop."});
 }

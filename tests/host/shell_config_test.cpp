@@ -35,7 +35,7 @@ TEST_F(ShellConfigTest, NullHandlesAndUnknownTargetsTouchNothingSilently) {
     EXPECT_EQ(ResolveNvrShellPath(nullptr) + ReadStringValue(nullptr, L"", L"NVR"), L"");
     EXPECT_FALSE(IsNvrAppliance(nullptr) || WriteStringValue(nullptr, L"Shell", L"explorer.exe") ||
                  SetWinlogonShell(nullptr, key, DesktopTarget::NvrDesktop) ||
-                 SetWinlogonShell(key, key, static_cast<DesktopTarget>(3)));
+                 SetWinlogonShell(key, key, static_cast<DesktopTarget>(0)));
     EXPECT_TRUE(host::Screen().empty() && host::Journal().size() == 1);  // only the open above
     RegCloseKey(key);
 }

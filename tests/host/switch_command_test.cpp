@@ -52,13 +52,14 @@ TEST_P(SwitchRunTest, CompleteRun) {
     EXPECT_EQ(host::Screen(), Cat(transcript, c.end));
     EXPECT_EQ(host::GetString(kWinlogonPath, L"Shell"), c.shell);
 
-    // The platform contract (views and access, read type, log-off flags), each key released once after the
-    // pause, software key first, and nothing written before the answer.
+    // The platform contract (views and access, read type, log-off flags), the software key opened only after
+    // Winlogon, each released once after the pause, software key first, and nothing written before the answer.
     Lines opened, closed;
     bool paused = c.end.empty();
     std::size_t unread = host::CallsOf(Call::Read).size();
     for (const host::Event& e : host::Journal()) {
         if (e.call == Call::Open) EXPECT_EQ(e.detail, e.path == kWinlogonPath ? 0x2011Fu : 0x20219u);
+        if (e.call == Call::Open) EXPECT_TRUE(e.path == kWinlogonPath || !opened.empty()) << "Winlogon not open";
         if (e.call == Call::Open && e.handle) opened.insert(opened.begin(), e.path);
         if (e.call == Call::Get) EXPECT_EQ(e.detail, static_cast<DWORD>(RRF_RT_REG_SZ));
         if (e.call == Call::LogOff) EXPECT_TRUE(e.detail == 4 && e.status == 0);
