@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh machine: installs what is missing, checks
 # the code's format, builds the host and Windows presets, runs the host tests
-# (sanitized) and the end-to-end runs of DesktopSwitch.exe under Wine.
+# (sanitized), the end-to-end runs of DesktopSwitch.exe under Wine and the
+# check of a release, unsigned and signed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -12,3 +13,4 @@ for preset in host windows; do
 done
 ctest --preset host
 ctest --preset windows
+ctest --preset release

@@ -71,13 +71,15 @@ console-text)  # redirected output is UTF-8, whatever the value; a full device n
         wine "$exe" s >"$WINEPREFIX/out.txt" 2>/dev/null; rc=$?; reg add "$winlogon" /v Shell /d previous.exe /reg:64
     check 255 "$prompt"$'\nFailed to set value. Value name: Shell, value: D:\\录像🎥'"$suffix."$'\nFailed to switch desktop.\n<pause>'
     printf 'maybe\n' | wine "$exe" s >/dev/full 2>&1; rc=$?; [ $rc = 255 ] || fail "exit code 255" $rc; untouched ;;
-binary)  # a PE32 console program that needs only system DLLs and no elevation
-    pe=$(i686-w64-mingw32-objdump -p "$exe"; grep -ao 'level="asInvoker" uiAccess="false"' "$exe")
-    for want in 'Magic.*(PE32)' 'Subsystem.*Windows CUI' 'level="asInvoker" uiAccess="false"'; do
+binary)  # a hardened, reproducible PE32 console program that needs only system DLLs and no elevation
+    pe=$(i686-w64-mingw32-objdump -p "$exe"; grep -ao 'level="asInvoker" uiAccess="false"\|stack smashing' "$exe")
+    for want in 'Magic.*(PE32)' 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
+        'Base Relocation Directory \[.reloc\]' 'level="asInvoker" uiAccess="false"' 'stack smashing'; do
         grep -q "$want" <<<"$pe" || fail "$want" none
     done
     dlls=$(sed -n 's/.*DLL Name: //p' <<<"$pe" | tr a-z A-Z | sort | tr '\n' ' ')
     [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "system DLLs only" "$dlls"
+    grep -q -- -D_FORTIFY_SOURCE=2 "$2/CMakeFiles/desktopswitch_core.dir/flags.make" || fail "fortified calls" none
     [ "$(stat -c %s "$exe")" -lt 1572864 ] || fail "under 1.5 MB" "$(stat -c %s "$exe") bytes" ;;
 *) fail "a known scenario" "$3" ;;
 esac
