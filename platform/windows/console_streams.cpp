@@ -56,9 +56,10 @@ protected:
         }
         pending_.clear();
         DWORD written = 0;
-        if (console_) return WriteConsoleW(output_, text.data(), Size(text), &written, nullptr) ? 0 : -1;
-        const std::string bytes = ToUtf8(text);
-        return WriteFile(output_, bytes.data(), Size(bytes), &written, nullptr) ? 0 : -1;
+        const std::string bytes = console_ ? std::string() : ToUtf8(text);
+        const BOOL done = console_ ? WriteConsoleW(output_, text.data(), Size(text), &written, nullptr)
+                                   : WriteFile(output_, bytes.data(), Size(bytes), &written, nullptr);
+        return done ? 0 : -1;
     }
 
 private:
@@ -94,12 +95,14 @@ private:
     std::array<wchar_t, 1024> typed_{};
 };
 
-// Never destroyed: the runtime flushes std::wcout after the last static destructor.
-[[maybe_unused]] const bool installed = [] {
-    std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    if (IsConsole(input)) std::wcin.rdbuf(new ConsoleInputBuffer(input));
-    return true;
-}();
+// Puts the buffers in place before wmain. They are never destroyed: the
+// runtime flushes std::wcout after the last static destructor.
+const struct ConsoleStreams {
+    ConsoleStreams() {
+        std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        if (IsConsole(input)) std::wcin.rdbuf(new ConsoleInputBuffer(input));
+    }
+} installed;
 
 }  // namespace
