@@ -16,9 +16,10 @@ check() {  # EXIT_CODE OUTPUT: the last run's exit code and redirected output, C
     untouched
 }
 run() { printf '%s' "$3" | wine "$exe" "${@:4}" >"$WINEPREFIX/out.txt" 2>/dev/null; rc=$?; check "$1" "$2"; }
+asking() { for _ in $(seq 100); do grep -qs Yes/No "$WINEPREFIX/out.txt" && return; sleep 0.1; done; }  # the prompt
 switched() {  # SHELL ARG: answered y; the forced log-off ends every program of the session, a waiting one too
     rm -f "$WINEPREFIX/out.txt"; sleep 30 2>/dev/null | wine "$exe" s >"$WINEPREFIX/out.txt" 2>&1 & local waiting=$!
-    until grep -qs Yes/No "$WINEPREFIX/out.txt"; do sleep 0.1; done
+    asking
     printf 'y\n' | wine "$exe" "$2" >/dev/null 2>&1; wineserver -w
     ! kill -0 $waiting 2>/dev/null && [ "$(shell_value)" = "$1" ] || fail "log-off, Shell $1" "$(shell_value)"
 }
@@ -67,7 +68,7 @@ console)
 console-text)  # redirected output is UTF-8, whatever the value; a full device neither stops nor misleads a run
     reg add "$tarn" /v INSTALL_PATH /d 'D:\录像🎥' /reg:32
     rm -f "$WINEPREFIX/out.txt"  # the Winlogon key goes while the program waits, so the write is refused
-    { until grep -qs Yes/No "$WINEPREFIX/out.txt"; do sleep 0.1; done; reg delete "$winlogon" /reg:64; echo y; } |
+    { asking; reg delete "$winlogon" /reg:64; echo y; } |
         wine "$exe" s >"$WINEPREFIX/out.txt" 2>/dev/null; rc=$?; reg add "$winlogon" /v Shell /d previous.exe /reg:64
     check 255 "$prompt"$'\nFailed to set value. Value name: Shell, value: D:\\录像🎥'"$suffix."$'\nFailed to switch desktop.\n<pause>'
     printf 'maybe\n' | wine "$exe" s >/dev/full 2>&1; rc=$?; [ $rc = 255 ] || fail "exit code 255" $rc; untouched ;;
