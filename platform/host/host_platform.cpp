@@ -47,6 +47,7 @@ public:
     void Reset() {
         shown.clear(), pending.clear(), answers.clear();
         refuseFlush = false;
+        setg(nullptr, nullptr, nullptr);
         std::wcout.clear(), std::wcin.clear();
     }
 
@@ -80,16 +81,18 @@ protected:
     }
 };
 
-// Never destroyed: the runtime flushes std::wcout after the last static destructor.
+// Behind the standard streams from before main on, and never destroyed: the
+// runtime flushes std::wcout after the last static destructor.
 Console& console() {
     static Console& instance = *new Console;
     return instance;
 }
-[[maybe_unused]] const bool installed = [] {
-    std::wcout.rdbuf(&console());
-    std::wcin.rdbuf(&console());
-    return true;
-}();
+const struct ConsoleStreams {
+    ConsoleStreams() {
+        std::wcout.rdbuf(&console());
+        std::wcin.rdbuf(&console());
+    }
+} installed;
 
 std::wstring Fold(const std::wstring& text) {
     std::wstring folded(text);
