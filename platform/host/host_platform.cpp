@@ -16,6 +16,11 @@
 namespace host {
 namespace {
 
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+};
+
 struct OpenKey {
     std::wstring path;
     REGSAM access = 0;
@@ -163,6 +168,10 @@ std::optional<StoredValue> GetValue(const std::wstring& path, const std::wstring
     return valueFound->second.second;
 }
 
+void PutValue(const std::wstring& path, const std::wstring& name, const StoredValue& value) {
+    state().keys[Fold(path)][Fold(name)] = {name, value};
+}
+
 LSTATUS GetValueImpl(HKEY key, LPCWSTR subKey, LPCWSTR value, DWORD flags, LPDWORD type, PVOID data, LPDWORD dataBytes,
                      std::wstring& path) {
     const OpenKey* handle = Lookup(key);
@@ -214,12 +223,8 @@ void Reset() {
 void CreateKey(const std::wstring& path) { state().keys[Fold(path)]; }
 void DeleteKey(const std::wstring& path) { state().keys.erase(Fold(path)); }
 
-void PutValue(const std::wstring& path, const std::wstring& name, const StoredValue& value) {
-    state().keys[Fold(path)][Fold(name)] = {name, value};
-}
-
-void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text, DWORD type) {
-    PutValue(path, name, StoredValue{type, StringBytes(text)});
+void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text) {
+    PutValue(path, name, StoredValue{REG_SZ, StringBytes(text)});
 }
 
 std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name) {

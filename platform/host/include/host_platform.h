@@ -14,18 +14,12 @@
 
 namespace host {
 
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> bytes;
-};
-
 // Registry contents. Names and paths compare case-insensitively, as on Windows.
 void Reset();  // empty registry and console, no faults, empty journal
 void CreateKey(const std::wstring& path);
 void DeleteKey(const std::wstring& path);
-void PutValue(const std::wstring& path, const std::wstring& name, const StoredValue& value);
-void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
-               DWORD type = REG_SZ);  // stored with its terminator, as the registry editor does
+// A REG_SZ stored with its terminator, as the registry editor does.
+void PutString(const std::wstring& path, const std::wstring& name, const std::wstring& text);
 std::optional<std::wstring> GetString(const std::wstring& path, const std::wstring& name);  // a terminated REG_SZ
 
 // Faults, each making one kind of step fail.
