@@ -56,18 +56,14 @@ protected:
         }
         pending_.clear();
         DWORD written = 0;
-        const std::string bytes = console_ ? std::string() : ToUtf8(text);
-        const BOOL done = console_ ? WriteConsoleW(output_, text.data(), Size(text), &written, nullptr)
-                                   : WriteFile(output_, bytes.data(), Size(bytes), &written, nullptr);
-        return done ? 0 : -1;
+        if (console_) {
+            return WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : -1;
+        }
+        const std::string bytes = ToUtf8(text);
+        return WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ? 0 : -1;
     }
 
 private:
-    template <typename Text>
-    static DWORD Size(const Text& text) {
-        return static_cast<DWORD>(text.size());
-    }
-
     HANDLE output_;
     bool console_;
     std::wstring pending_;
