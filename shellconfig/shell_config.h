@@ -1,12 +1,13 @@
 // Registry side of the desktop switch: the owner of an open key, string value
 // reads and writes (each reporting its own failure as one detail line), the
 // appliance check and the Winlogon "Shell" value for each desktop. Keys are
-// opened by the caller; every function here accepts a null handle.
+// opened, and their failures reported, by the caller: every handle here is open.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 // The desktop to switch to.
 enum class DesktopTarget { WindowsDesktop = 1, NvrDesktop = 2 };
@@ -18,10 +19,13 @@ public:
     explicit RegKeyOwner(HKEY key) noexcept : key_(key) {}
     ~RegKeyOwner();
 
-    RegKeyOwner(RegKeyOwner&& other) noexcept;
-    RegKeyOwner& operator=(RegKeyOwner&& other) noexcept;
     RegKeyOwner(const RegKeyOwner&) = delete;
-    RegKeyOwner& operator=(const RegKeyOwner&) = delete;
+    RegKeyOwner(RegKeyOwner&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    // Takes the other's key and closes its own through the parameter; safe on self-move.
+    RegKeyOwner& operator=(RegKeyOwner other) noexcept {
+        std::swap(key_, other.key_);
+        return *this;
+    }
 
     HKEY get() const noexcept { return key_; }
     explicit operator bool() const noexcept { return key_ != nullptr; }

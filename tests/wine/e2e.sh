@@ -1,87 +1,130 @@
 #!/usr/bin/env bash
-# Runs the real DesktopSwitch.exe under Wine, against Wine's registry and console: only what the host stand-in
-# merely imitates. Usage: e2e.sh PREFIX BUILD_DIR SCENARIO; the scenario "prefix" makes the throwaway prefix.
+# The real DesktopSwitch.exe under Wine, against Wine's registry and console. Each row starts from the same
+# appliance and proves one fact. Usage: e2e.sh PREFIX BUILD_DIR BITS SCENARIO (prefix, runs, console, binary)
 set -u
 export WINEPREFIX=$1
 source "$(dirname "$0")/../../scripts/wine_env.sh"
-[ "$3" = prefix ] && { make_prefix; exit; }
-exe=$2/DesktopSwitch.exe suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe' long=$(printf 'D%.0s' $(seq 2046))
-prompt=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)'
-fail() { echo "FAIL: expected $1, got $2"; exit 1; }
+[ "$3" = 32 ] && [ -z "$runs32" ] && [ "$4" != binary ] && { echo "SKIP: $why32"; exit 77; }
+[ "$4" = prefix ] && { make_prefix; exit; }
+build=$2 exe=$2/DesktopSwitch.exe out=$WINEPREFIX/out.txt row=$4
+P=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)\n'
+wrong=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n'
+nowin=$'Failed to open WinInfo registry key.\n' notarn=$'Failed to open TARN registry key.\n'
+notnvr=$'This is not a Telvora NVR.\n' nonvr=$'Failed to get value. Subkey: , value: NVR.\n'
+nopath=$'Failed to get value. Subkey: , value: INSTALL_PATH.\n' failed=$'Failed to switch desktop.\n'
+noanswer=$'No answer was given. The desktop was not switched.\n' done=$'The operation is completed successfully.\n'
+logoff=$'Failed to log off current user. Please manually log off and log on again.\n'
+set_shell='Failed to set value. Value name: Shell, value: ' suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
+long=$(printf 'D%.0s' $(seq 2046)) xs=$(printf 'x%.0s' $(seq 2000))
+recorder='D:\Recorder\Server\Utility\Stationkeeper\Kestrelwarden.exe'
+odd='D:\录像🎥'$'\n\x01\x7f\u0085\u2028' shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD'  # control characters, shown
+
+fail() { echo "FAIL: $row: expected $1, got $2"; exit 1; }
+# The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
+appliance() {
+    local hklm='[HKEY_LOCAL_MACHINE\SOFTWARE' tarn='Telvora, Inc.\TARN]' wl='Microsoft\Windows NT\CurrentVersion\Winlogon]'
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-${hklm:1}\\Telvora, Inc.]" \
+        "$hklm\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "$hklm\\$wl" '"Shell"="previous.exe"' \
+        "$hklm\\Wow6432Node\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="D:\\Recorder"' "$hklm\\Wow6432Node\\$wl" \
+        '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$WINEPREFIX/appliance.reg"
+    wine reg import "Z:${WINEPREFIX//\//\\}\\appliance.reg" /reg:64 >/dev/null 2>&1
+}
 reg() { wine reg "$@" /f >/dev/null 2>&1; }
-untouched() { [ "$(shell_value)" = previous.exe ] || fail "Shell untouched" "$(shell_value)"; }
-check() {  # EXIT_CODE OUTPUT: the last run's exit code and redirected output, CR LF, the pause prompt as <pause>
-    local out=$(sed 's/Press any key to continue.*/<pause>/' "$WINEPREFIX/out.txt")
-    [ "$rc:$out" = "$1:${2//$'\n'/$'\r\n'}" ] || fail "$1:$2" "$rc:$out"
-    untouched
-}
-run() { printf '%s' "$3" | wine "$exe" "${@:4}" >"$WINEPREFIX/out.txt" 2>/dev/null; rc=$?; check "$1" "$2"; }
-asking() { for _ in $(seq 100); do grep -qs Yes/No "$WINEPREFIX/out.txt" && return; sleep 0.1; done; }  # the prompt
-switched() {  # SHELL ARG: answered y; the forced log-off ends every program of the session, a waiting one too
-    rm -f "$WINEPREFIX/out.txt"; sleep 30 2>/dev/null | wine "$exe" s >"$WINEPREFIX/out.txt" 2>&1 & local waiting=$!
-    asking
-    printf 'y\n' | wine "$exe" "$2" >/dev/null 2>&1; wineserver -w
-    ! kill -0 $waiting 2>/dev/null && [ "$(shell_value)" = "$1" ] || fail "log-off, Shell $1" "$(shell_value)"
-}
-# A real console: tmux is the terminal. Ctrl+Z is a character there, as on Windows, not job control.
-tm() { tmux -L "desktopswitch-$$" "$@"; }
-console() { n=$$-$1; tm new-session -d -s "$n" -x 2400 -y 50 "stty -isig; wine '$exe' $1; echo rc=\$?; sleep 60"; }
-keys() { tm send-keys -t "$n" "$@"; }
-shows() {  # SCREEN: waits until the console shows exactly this
-    for _ in $(seq 300); do [ "$(tm capture-pane -p -J -t "$n" | sed '/^$/d')" = "$1" ] && return; sleep 0.1; done
-    fail "$1" "$(tm capture-pane -p -J -t "$n" | sed '/^$/d')"
+put() { reg add "$tarn" /v "$1" /d "$2" "${@:3}" /reg:32; }  # NAME DATA [/t TYPE]: into the software key
+drop() { reg delete "$winlogon" /reg:64; }                     # the Winlogon key, so it cannot be opened or written
+asking() { for _ in $(seq 100); do grep -qs Yes/No "$1" && return; sleep 0.1; done; }  # FILE shows the prompt
+
+# ROW NAME ARRANGE INPUT OUTPUT EXIT SHELL ARGUMENT...: ARRANGE (shell code) changes the appliance; the program
+# runs with the ARGUMENTs and INPUT's output (shell code) as standard input. It must write exactly OUTPUT, with
+# CR LF line ends and the pause prompt as <pause>, exit with EXIT, and leave SHELL in the 64-bit view. A run that
+# logs off must end every program of the session, so a second program waits at the prompt meanwhile; it may end
+# this one before its pause.
+row() {
+    row=$1; local arrange=$2 input=$3 want=$4 code=$5 shell=$6 to=$out waiting=; shift 6
+    appliance; eval "$arrange"; rm -f "$out" "$out.2"
+    [[ $want == *"$done"* ]] && { sleep 60 2>/dev/null | wine "$exe" s >"$out.2" 2>&1 & waiting=$!; asking "$out.2"; }
+    eval "$input" | wine "$exe" "$@" >"$to" 2>/dev/null; local rc=$?
+    # A forced log-off ends the session: wait for it to end the waiting program before reading the registry.
+    [ -z "$waiting" ] || timeout 20 tail --pid="$waiting" -f /dev/null || fail "the log-off to end a waiting program" "it waits"
+    local got=$(sed 's/Press any key to continue.*/<pause>/' "$out" 2>/dev/null)
+    [ -z "$waiting" ] || { want=${want%<pause>} got=${got%<pause>}; }  # the log-off may end the pause
+    want=${want//$'\n'/$'\r\n'}
+    [ "$rc:${got%$'\n'}:$(shell_value)" = "$code:${want%$'\n'}:$shell" ] || fail "$code:$want:$shell" "$rc:$got:$(shell_value)"
 }
 
-reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:32; reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:64
-reg add "$winlogon" /v Shell /d previous.exe /reg:64
-reg add "$tarn" /v NVR /d 1 /reg:32; reg add "$tarn" /v INSTALL_PATH /d 'D:\Recorder' /reg:32
-case $3 in
-switch)  # the software key from the 32-bit view, expanded; "Shell" in the 64-bit view only
-    reg add "$winlogon" /v Shell /d wow32.exe /reg:32
-    reg add "$tarn" /v INSTALL_PATH /t REG_EXPAND_SZ /d '%SystemDrive%\录像' /reg:32
-    reg add "$tarn" /v INSTALL_PATH /d 'X:\64-bit view' /reg:64
-    switched 'C:\录像'"$suffix" s; [ "$(shell_value 32)" = wow32.exe ] || fail "wow32.exe" "$(shell_value 32)"
-    switched explorer.exe W ;;
-refusals)
-    reg add "$tarn" /v NVR /t REG_DWORD /d 1 /reg:32
-    run 255 $'Failed to get value. Subkey: , value: NVR.\nThis is not a Telvora NVR.\n<pause>' $'y\n' s
-    reg add "$tarn" /v NVR /d 1 /reg:32; reg add "$tarn" /v INSTALL_PATH /d "${long}D" /reg:32
-    run 255 "$prompt"$'\nFailed to get value. Subkey: , value: INSTALL_PATH.\nFailed to switch desktop.\n<pause>' $'y\n' s
-    run 255 "$prompt"$'\nNo answer was given. The desktop was not switched.\n<pause>' '' s
-    reg delete 'HKLM\SOFTWARE\Telvora, Inc.' /reg:32; reg add "$tarn" /v NVR /d 1 /reg:64
-    run 255 $'Failed to open TARN registry key.\n<pause>' $'y\n' s ;;
-console)
-    reg add "$tarn" /v INSTALL_PATH /d "D:\\录像${long:5}" /reg:32
-    console s; shows "$prompt"
-    keys 'Ｙ' Enter; shows "$prompt"$'\nＹ\n'"$prompt"
-    reg delete "$winlogon" /reg:64  # so the write is refused, with the longest detail line there is
-    keys y Enter; refused="$prompt"$'\nＹ\n'"$prompt"$'\ny\nFailed to set value. Value name: Shell, value: D:\\录像'
-    refused+="${long:5}$suffix."$'\nFailed to switch desktop.\nPress any key to continue...'
-    shows "$refused"; keys Enter; shows "$refused rc=255"
-    reg add "$winlogon" /v Shell /d previous.exe /reg:64
-    console w; shows "$prompt"; keys 'ｎ' Enter; shows "$prompt"$'\nｎ\n'"$prompt"
-    keys nope Enter; shows "$prompt"$'\nｎ\n'"$prompt"$'\nnope\nrc=0'
-    console S; shows "$prompt"; keys C-z Enter
-    ended="$prompt"$'\n^Z\nNo answer was given. The desktop was not switched.\nPress any key to continue...'
-    shows "$ended"; keys Enter; shows "$ended rc=255"
-    tm kill-server; untouched ;;
-console-text)  # redirected output is UTF-8, whatever the value; a full device neither stops nor misleads a run
-    reg add "$tarn" /v INSTALL_PATH /d 'D:\录像🎥' /reg:32
-    rm -f "$WINEPREFIX/out.txt"  # the Winlogon key goes while the program waits, so the write is refused
-    { asking; reg delete "$winlogon" /reg:64; echo y; } |
-        wine "$exe" s >"$WINEPREFIX/out.txt" 2>/dev/null; rc=$?; reg add "$winlogon" /v Shell /d previous.exe /reg:64
-    check 255 "$prompt"$'\nFailed to set value. Value name: Shell, value: D:\\录像🎥'"$suffix."$'\nFailed to switch desktop.\n<pause>'
-    printf 'maybe\n' | wine "$exe" s >/dev/full 2>&1; rc=$?; [ $rc = 255 ] || fail "exit code 255" $rc; untouched ;;
-binary)  # a hardened, reproducible PE32 console program that needs only system DLLs and no elevation
-    pe=$(i686-w64-mingw32-objdump -p "$exe"; grep -ao 'level="asInvoker" uiAccess="false"\|stack smashing' "$exe")
-    for want in 'Magic.*(PE32)' 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
-        'Base Relocation Directory \[.reloc\]' 'level="asInvoker" uiAccess="false"' 'stack smashing'; do
-        grep -q "$want" <<<"$pe" || fail "$want" none
+# CONSOLE NAME ARRANGE SCREEN ANSWER...: the same, at a real console (tmux is the terminal; Ctrl+Z is a character
+# there, as on Windows, not job control) with DesktopSwitch.exe s. Each ANSWER, tmux keys, or "drop", is given
+# once the prompt shows; Enter answers the pause. SCREEN is the console then, without the pause prompt, ending in
+# the exit code.
+tm() { tmux -L "desktopswitch-$$" "$@"; }
+console() {
+    row=$1; local arrange=$2 want=$3 asked=0 screen= cmd="'$exe' s"; shift 3
+    appliance; eval "$arrange"; tm kill-server 2>/dev/null
+    tm new-session -d -x 2400 -y 50 "stty -isig; ${WINELOADER:-wine} $cmd; echo rc=\$?; sleep 60"
+    for _ in $(seq 300); do
+        screen=$(tm capture-pane -p -J | sed '/^$/d; s/Press any key to continue\.* *//')
+        [[ $screen == *rc=* ]] && break
+        if [ $# -gt 0 ] && [ "$(grep -c Yes/No <<<"$screen")" -gt $asked ]; then
+            [ "$1" = drop ] && drop || { tm send-keys $1 Enter; asked=$((asked + 1)); }; shift
+        fi
+        tm capture-pane -p | grep -q 'Press any key' && tm send-keys Enter
+        sleep 0.1
     done
-    dlls=$(sed -n 's/.*DLL Name: //p' <<<"$pe" | tr a-z A-Z | sort | tr '\n' ' ')
+    tm kill-server
+    [ "$screen" = "$want" ] || fail "$want" "$screen"
+}
+
+[ "$4" = binary ] || { wineserver -p; trap 'wineserver -k' EXIT; }  # one server for all rows, not one for each
+case $4 in
+runs)
+    row 'the NVR desktop, from the 32-bit view, expanded' "put INSTALL_PATH '%SystemDrive%\\录像' /t REG_EXPAND_SZ" \
+        "echo yes" "$P$done<pause>" 0 'C:\录像'"$suffix" s
+    [ "$(shell_value 32)" = wow32.exe ] || fail "the 32-bit Shell untouched" "$(shell_value 32)"
+    row 'the Windows desktop, no path read' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" "$P$done<pause>" \
+        0 explorer.exe W
+    row 'the longest path' "put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
+    row 'one unit too long' "put INSTALL_PATH 'D$long'" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
+    row 'an empty path' "put INSTALL_PATH ''" "echo y" "$P$failed<pause>" 255 previous.exe s
+    row 'no path' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
+    row 'only the first character counts' '' "printf 'maybe\n\n y\n1\nyup\n'" "$P$P$P$P$P$done<pause>" 0 \
+        "$recorder" S
+    row 'declined' '' "echo nO" "$P" 0 previous.exe s
+    row 'end of input' '' "echo ok" "$P$P$noanswer<pause>" 255 previous.exe s
+    row 'no argument' '' 'echo y' "$wrong<pause>" 255 previous.exe
+    row 'two arguments' '' 'echo y' "$wrong<pause>" 255 previous.exe s w
+    row 'two letters' '' 'echo y' "$wrong<pause>" 255 previous.exe sw
+    row 'an empty argument' '' 'echo y' "$wrong<pause>" 255 previous.exe ''
+    row 'another letter' '' 'echo y' "$wrong<pause>" 255 previous.exe x
+    row 'a letter that is S only to Unicode' '' 'echo y' "$wrong<pause>" 255 previous.exe ſ
+    row 'no Winlogon key' drop 'echo y' "$nowin<pause>" 255 '' s
+    row 'the software key only in the 64-bit view' "reg delete '$tarn' /reg:32" 'echo y' "$notarn<pause>" 255 \
+        previous.exe s
+    row 'a marker of another type' 'put NVR 1 /t REG_DWORD' 'echo y' "$nonvr$notnvr<pause>" 255 previous.exe s
+    row 'a marker other than 1' 'put NVR 0' 'echo y' "$notnvr<pause>" 255 previous.exe s
+    row 'a refused write shows the value as one line' 'put INSTALL_PATH "$odd"' "{ asking $out; drop; echo y; }" \
+        "$P$set_shell$shown$suffix.
+$failed<pause>" 255 '' s
+    row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
+        "$P$logoff<pause>" 255 "$recorder" s
+    row 'a full output device' 'to=/dev/full' 'echo maybe' '' 255 previous.exe s ;;
+console)
+    console 'look-alikes are asked again' '' "${P}Ｙ"$'\n'"${P}ｎ"$'\n'"${P}nope"$'\nrc=0' Ｙ ｎ nope
+    console 'Ctrl+Z alone is no answer' '' "${P}^Z"$'\n'"${noanswer}rc=255" C-z
+    console 'a refused write shows its value as itself' "put INSTALL_PATH 'D:\\录像'" \
+        "${P}y"$'\n'"${set_shell}D:\\录像$suffix."$'\n'"${failed}rc=255" drop y ;;
+binary)  # a hardened, reproducible console program that needs only system DLLs and no elevation
+    arch=([32]=i686 [64]=x86_64) pe=([32]='(PE32)' [64]='(PE32+)') manifest=([32]=x86 [64]=amd64)
+    info=$(${arch[$3]}-w64-mingw32-objdump -p "$exe"
+        grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"\|stack smashing' "$exe")
+    for want in "Magic.*${pe[$3]}" 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
+        'Base Relocation Directory \[.reloc\]' "processorArchitecture=\"${manifest[$3]}\"" \
+        'level="asInvoker" uiAccess="false"' 'stack smashing'; do
+        grep -q "$want" <<<"$info" || fail "$want" none
+    done
+    dlls=$(sed -n 's/.*DLL Name: //p' <<<"$info" | tr a-z A-Z | sort | tr '\n' ' ')
     [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "system DLLs only" "$dlls"
-    grep -q -- -D_FORTIFY_SOURCE=2 "$2/CMakeFiles/desktopswitch_core.dir/flags.make" || fail "fortified calls" none
+    grep -q -- -D_FORTIFY_SOURCE=2 "$build/CMakeFiles/desktopswitch_core.dir/flags.make" || fail "fortified calls" none
     [ "$(stat -c %s "$exe")" -lt 1572864 ] || fail "under 1.5 MB" "$(stat -c %s "$exe") bytes" ;;
-*) fail "a known scenario" "$3" ;;
+*) fail "a known scenario" "$4" ;;
 esac
-echo "PASS $3"
+echo "PASS $4"
