@@ -69,25 +69,37 @@ private:
     std::wstring pending_;
 };
 
-// Hands out what was typed, as typed. Ctrl+Z ends the input where it stands,
-// as the runtime's text mode has it; the CR of the line end is dropped.
+// Hands out what was typed, as typed; the CR of the line end is dropped. Ctrl+Z
+// ends the input where it stands and for good, as the runtime's text mode ends
+// a redirected stream: the text before it is the last line, nothing after it is
+// read. Each read runs with line input and echo, so Enter ends a line the user
+// can see whatever mode the parent left, and the parent's mode is put back.
 class ConsoleInputBuffer : public std::wstreambuf {
 public:
     explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
 
 protected:
     int_type underflow() override {
+        if (ended_) return traits_type::eof();
         wchar_t* const first = typed_.data();
+        DWORD mode = 0;
+        GetConsoleMode(input_, &mode);
+        SetConsoleMode(input_, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
         DWORD read = 0;
-        if (!ReadConsoleW(input_, first, static_cast<DWORD>(typed_.size()), &read, nullptr)) return traits_type::eof();
-        wchar_t* const last = std::remove(first, std::find(first, first + read, L'\x1A'), L'\r');
-        if (last == first) return traits_type::eof();
+        const BOOL typed = ReadConsoleW(input_, first, static_cast<DWORD>(typed_.size()), &read, nullptr);
+        SetConsoleMode(input_, mode);
+        if (!typed) return traits_type::eof();
+        wchar_t* const end = std::find(first, first + read, L'\x1A');
+        ended_ = end != first + read;
+        wchar_t* const last = std::remove(first, end, L'\r');
+        if (last == first) return traits_type::eof();  // Ctrl+Z at the start of a line: nothing more
         setg(first, first, last);
         return traits_type::to_int_type(*first);
     }
 
 private:
     HANDLE input_;
+    bool ended_ = false;
     std::array<wchar_t, 1024> typed_{};
 };
 

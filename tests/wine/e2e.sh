@@ -55,11 +55,12 @@ row() {
 # CONSOLE NAME ARRANGE SCREEN ANSWER...: the same, at a real console (tmux is the terminal; Ctrl+Z is a character
 # there, as on Windows, not job control) with DesktopSwitch.exe s. Each ANSWER, tmux keys, or "drop", is given
 # once the prompt shows; Enter answers the pause. SCREEN is the console then, without the pause prompt, ending in
-# the exit code.
+# the exit code. The program runs inside raw_console.exe when the name says "raw".
 tm() { tmux -L "desktopswitch-$$" "$@"; }
 console() {
     row=$1; local arrange=$2 want=$3 asked=0 screen= cmd="'$exe' s"; shift 3
     appliance; eval "$arrange"; tm kill-server 2>/dev/null
+    [[ $row == *raw* ]] && cmd="'$build/tests/raw_console.exe' 'Z:${exe//\//\\}' s"
     tm new-session -d -x 2400 -y 50 "stty -isig; ${WINELOADER:-wine} $cmd; echo rc=\$?; sleep 60"
     for _ in $(seq 300); do
         screen=$(tm capture-pane -p -J | sed '/^$/d; s/Press any key to continue\.* *//')
@@ -90,6 +91,9 @@ runs)
         "$recorder" S
     row 'declined' '' "echo nO" "$P" 0 previous.exe s
     row 'end of input' '' "echo ok" "$P$P$noanswer<pause>" 255 previous.exe s
+    row 'Ctrl+Z ends the input, the line before it answers' '' "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
+    row 'nothing after Ctrl+Z is read' '' "printf 'x\x1ay\n'" "$P$P$noanswer<pause>" 255 previous.exe s
+    row 'Ctrl+Z after a long line' '' "printf 'n$xs\x1a\n'" "$P" 0 previous.exe s
     row 'no argument' '' 'echo y' "$wrong<pause>" 255 previous.exe
     row 'two arguments' '' 'echo y' "$wrong<pause>" 255 previous.exe s w
     row 'two letters' '' 'echo y' "$wrong<pause>" 255 previous.exe sw
@@ -110,6 +114,10 @@ $failed<pause>" 255 '' s
 console)
     console 'look-alikes are asked again' '' "${P}Ｙ"$'\n'"${P}ｎ"$'\n'"${P}nope"$'\nrc=0' Ｙ ｎ nope
     console 'Ctrl+Z alone is no answer' '' "${P}^Z"$'\n'"${noanswer}rc=255" C-z
+    console 'Ctrl+Z ends the line it ends' '' "${P}y^Z"$'\n'"${done}rc=0" 'y C-z'
+    console 'nothing after Ctrl+Z is read' '' "${P}x^Zy"$'\n'"${P}${noanswer}rc=255" 'x C-z y'
+    console 'Ctrl+Z after a line longer than one read' '' "${P}n$xs^Z"$'\nrc=0' "n$xs C-z"
+    console 'raw: a parent that left no line input' '' "${P}x"$'\n'"${P}n"$'\nmode kept\nrc=0' x n
     console 'a refused write shows its value as itself' "put INSTALL_PATH 'D:\\录像'" \
         "${P}y"$'\n'"${set_shell}D:\\录像$suffix."$'\n'"${failed}rc=255" drop y ;;
 binary)  # a hardened, reproducible console program that needs only system DLLs and no elevation
