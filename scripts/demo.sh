@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Builds DesktopSwitch.exe and runs it under Wine on a demo appliance: a Wine
-# prefix whose registry holds the appliance key ("NVR" = "1", an
-# "INSTALL_PATH"). Usage: demo.sh s|w   (you answer the prompt yourself)
+# Builds DesktopSwitch.exe and runs it under Wine on a demo appliance: a Wine prefix whose registry holds the
+# appliance key ("NVR" = "1", an "INSTALL_PATH"). Usage: demo.sh s|w   (you answer the prompt yourself)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ $# -ge 1 ] || { echo "usage: $0 s|w"; exit 2; }
 bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)" --target DesktopSwitch >/dev/null
-
 export WINEPREFIX=$PWD/build/demo-prefix
 source scripts/wine_env.sh
+preset=$(runnable_build)
+if [ -n "$runs32" ]; then
+    echo "Running the 32-bit DesktopSwitch.exe, the program that ships."
+else
+    echo "Running the 64-bit build of DesktopSwitch.exe, because $why32."
+    echo "It is built from the same sources as the 32-bit program that ships, and behaves the same."
+fi
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev/null
 if [ ! -d "$WINEPREFIX" ]; then
     echo "Creating the demo appliance in $WINEPREFIX ..."
     make_prefix
@@ -20,7 +25,7 @@ fi
 echo "Shell before: \"$(shell_value)\""
 echo "---- DesktopSwitch $* ----"
 set +e
-wine build/windows/DesktopSwitch.exe "$@"
+wine "build/$preset/DesktopSwitch.exe" "$@"
 code=$?
 set -e
 wineserver -w  # a forced log-off ends the Wine session; let it finish

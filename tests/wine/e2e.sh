@@ -110,7 +110,11 @@ runs)
 $failed<pause>" 255 '' s
     row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
         "$P$logoff<pause>" 255 "$recorder" s
-    row 'a full output device' 'to=/dev/full' 'echo maybe' '' 255 previous.exe s ;;
+    row 'a full output device' 'to=/dev/full' 'echo maybe' '' 255 previous.exe s
+    row='a smashed stack ends the program, whose guard is drawn afresh'  # STATUS_STACK_BUFFER_OVERRUN
+    guards=$(for _ in 1 2; do wine "$build/tests/smash.exe"; echo "rc=$?"; done | tr -d '\r' | tr '\n' ' ')
+    [[ $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9\ $ ]] && [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ] &&
+        [ "${BASH_REMATCH[1]}" != ff0a0000 ] || fail "two different guards, each run ended by its overrun" "$guards" ;;
 console)
     console 'look-alikes are asked again' '' "${P}Ｙ"$'\n'"${P}ｎ"$'\n'"${P}nope"$'\nrc=0' Ｙ ｎ nope
     console 'Ctrl+Z alone is no answer' '' "${P}^Z"$'\n'"${noanswer}rc=255" C-z
@@ -123,10 +127,10 @@ console)
 binary)  # a hardened, reproducible console program that needs only system DLLs and no elevation
     arch=([32]=i686 [64]=x86_64) pe=([32]='(PE32)' [64]='(PE32+)') manifest=([32]=x86 [64]=amd64)
     info=$(${arch[$3]}-w64-mingw32-objdump -p "$exe"
-        grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"\|stack smashing' "$exe")
+        grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"' "$exe")
     for want in "Magic.*${pe[$3]}" 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
         'Base Relocation Directory \[.reloc\]' "processorArchitecture=\"${manifest[$3]}\"" \
-        'level="asInvoker" uiAccess="false"' 'stack smashing'; do
+        'level="asInvoker" uiAccess="false"' SystemFunction036; do
         grep -q "$want" <<<"$info" || fail "$want" none
     done
     dlls=$(sed -n 's/.*DLL Name: //p' <<<"$info" | tr a-z A-Z | sort | tr '\n' ' ')
