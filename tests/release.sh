@@ -1,41 +1,86 @@
 #!/usr/bin/env bash
-# The release a technician downloads, made with the README's command from a copy of the sources at a longer
-# path, later than the windows build: refused on a wrong password, then unsigned, then signed with a
-# throwaway certificate. Usage: release.sh SOURCE_DIR WINDOWS_BUILD_DIR VERSION
+# The release a technician downloads, made with the README's command from a copy of the sources at a longer path:
+# interrupted while it signs, unsigned, refused for each bad password, certificate or time-stamp server, then
+# signed and time-stamped by an authority on the loopback address. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
 src=$1 build=$2 version=$3 work=$2/release-check
-copy=$work/a-copy-of-the-sources-at-a-longer-path zip=build/release/DesktopSwitch-$version-win32.zip
+copy=$work/a-copy-of-the-sources-at-a-longer-path zip=DesktopSwitch-$version-win32
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
-unpack() {  # DIR: the zip's files, their sums checked
-    rm -rf "${work:?}/$1"; unzip -q "$copy/$zip" -d "$work/$1" || fail "a zip" none
-    [ "$(ls "$work/$1" | tr '\n' ' ')" = "DesktopSwitch.exe README.txt SHA256SUMS " ] || fail "three files" "$(ls "$work/$1")"
+release() { (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1; }  # LOG
+left() { ls "$copy/build/release" | grep -E 'DesktopSwitch-|signing' | tr '\n' ' '; }
+refused() {  # LOG REASON: the release stopped with its reason and left no zip and no password behind
+    release "$1" && fail "$2" made
+    tr -s ' \n' ' ' <"$work/$1.log" | grep -q "$2" && [ -z "$(left)" ] || fail "$2, nothing left" "$(tail -4 "$work/$1.log"; left)"
+}
+unpack() {  # NAME: the zip, checked against the sum published beside it, and its files against theirs
+    (cd "$copy/build/release" && sha256sum -c --quiet "$1.zip.sha256") || fail "the published sum of $1.zip" none
+    unzip -q "$copy/build/release/$1.zip" -d "$work/$1" || fail "a zip" none
+    [ "$(ls "$work/$1" | tr '\n' ' ')" = "DesktopSwitch.exe README.txt SHA256SUMS " ] || fail "3 files" "$(ls "$work/$1")"
     (cd "$work/$1" && sha256sum -c --quiet SHA256SUMS) || fail "matching SHA256SUMS" mismatch
+    [ "$(grep -c $'\r$' "$work/$1/README.txt")" = "$(wc -l <"$work/$1/README.txt")" ] || fail "CR LF" LF
 }
 rm -rf "$work" && mkdir -p "$copy" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$copy") && cd "$work"
-openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -keyout key.pem -out cert.pem 2>/dev/null
-openssl pkcs12 -export -inkey key.pem -in cert.pem -passout pass:secret -out sign.pfx && cd "$copy" || fail keys none
-export DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
+cert() {  # NAME SUBJECT OPTION...: a key, a self-signed certificate and both in NAME.pfx
+    openssl req -x509 -newkey rsa:2048 -nodes -utf8 -subj "$2" -keyout "$1.key" -out "$1.pem" "${@:3}" 2>/dev/null &&
+        openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -passout pass:secret -out "$1.pfx"
+}
+printf '%s\n' '[ca]' default_ca=ca '[ca]' database=index new_certs_dir=. serial=serial default_md=sha256 policy=p \
+    '[p]' commonName=supplied '[tsa]' default_tsa=t '[t]' serial=serial signer_cert=tsa.pem signer_key=tsa.key \
+    signer_digest=sha256 default_policy=1.2.3.4 digests=sha256 ess_cert_id_alg=sha256 >openssl.cnf
+: >index && echo 01 >serial && cert sign '/O=Example Org/CN=Tëst Signer' -days 2 -addext extendedKeyUsage=codeSigning &&
+    cert server /CN=Server -days 2 -addext extendedKeyUsage=serverAuth &&
+    cert tsa /CN=TSA -days 3650 -addext extendedKeyUsage=critical,timeStamping &&
+    openssl req -new -key sign.key -subj /CN=Old -out old.csr && openssl ca -batch -config openssl.cnf -selfsign \
+        -keyfile sign.key -in old.csr -startdate 20200101000000Z -enddate 20200102000000Z -out old.pem 2>/dev/null &&
+    openssl pkcs12 -export -inkey sign.key -in old.pem -passout pass:secret -out old.pfx || fail certificates none
+export DESKTOPSWITCH_SIGN_PASSWORD=secret DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
+# A time-stamp server that takes the request and never answers: the password waits, for its owner only.
+python3 -c 'import socket, time; s = socket.create_server(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True)
+held = s.accept(); time.sleep(60)' >port & sleep 1 && stamps=http://127.0.0.1:$(cat port)
+(cd "$copy" && DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$stamps exec setsid cmake --workflow \
+    --preset release) >interrupted.log 2>&1 & for _ in $(seq 300); do [ -e "$copy/build/release/signing/password" ] && break; sleep 0.1; done
+mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!
+[ "$mode" = 600 ] && [ -n "$(left)" ] || fail "an owner-only password, left by Ctrl+C" "$mode $(left)"
 
-DESKTOPSWITCH_SIGN_PASSWORD=wrong cmake --workflow --preset release >"$work/refused.log" 2>&1 && fail refused made
-grep -q 'Wrong password' "$work/refused.log" && [ ! -e "$zip" ] || fail "the reason, no zip" "$(tail "$work/refused.log")"
-
-DESKTOPSWITCH_SIGN_PFX= cmake --workflow --preset release >"$work/unsigned.log" 2>&1 || fail made "$(tail "$work/unsigned.log")"
-grep -q 'DesktopSwitch.exe is unsigned' "$work/unsigned.log" || fail "a word that it is unsigned" none
-unpack unsigned
-cmp "$work/unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe" || fail "the windows build's program, byte for byte" other
-[ "$(grep -c $'\r$' "$work/unsigned/README.txt")" = "$(wc -l <"$work/unsigned/README.txt")" ] || fail "CR LF" LF
-resources=$(i686-w64-mingw32-windres -i "$work/unsigned/DesktopSwitch.exe" -O rc)
+DESKTOPSWITCH_SIGN_PFX= release unsigned || fail made "$(tail "$work/unsigned.log")"
+[ "$(left)" = "$zip-unsigned.zip $zip-unsigned.zip.sha256 " ] || fail "only the unsigned zip and its sum" "$(left)"
+grep -q 'DesktopSwitch.exe is unsigned' unsigned.log && unpack "$zip-unsigned" && grep -q UNSIGNED "$zip-unsigned/README.txt" ||
+    fail "a word that it is unsigned" none
+cmp "$zip-unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe" || fail "the windows build's program, byte for byte" other
+resources=$(i686-w64-mingw32-windres -i "$zip-unsigned/DesktopSwitch.exe" -O rc)
 for want in "FILEVERSION ${version//./, }, 0" "PRODUCTVERSION ${version//./, }, 0" "\"FileVersion\", \"$version\"" \
-    "\"ProductVersion\", \"$version\"" '"OriginalFilename", "DesktopSwitch.exe"' 'Translation", 0x409, 1200'; do
+    "\"ProductVersion\", \"$version\"" '"CompanyName", "The DesktopSwitch developers"' 'Translation", 0x409, 1200'; do
     grep -qF "$want" <<<"$resources" || fail "$want" "$resources"
 done
 
-DESKTOPSWITCH_SIGN_PASSWORD=secret cpack --preset release >"$work/signed.log" 2>&1 || fail signed "$(tail "$work/signed.log")"
-unpack signed && exe=$work/signed/DesktopSwitch.exe && cd "$work"
-osslsigncode verify -CAfile cert.pem -in "$exe" >verify.log 2>&1 || fail "a valid signature" "$(cat verify.log)"
+DESKTOPSWITCH_SIGN_PASSWORD=wrong refused wrong 'invalid password'
+DESKTOPSWITCH_SIGN_PFX=$work/old.pfx refused expired 'the certificate has expired'
+DESKTOPSWITCH_SIGN_PFX=$work/server.pfx refused server 'the certificate is not for code signing'
+DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused silent 'RFC 3161 timestamping failed'
+
+# A time-stamp authority on the loopback address, for one request, made of openssl's ts commands.
+python3 -c 'import http.server, subprocess
+class Authority(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        open("query", "wb").write(self.rfile.read(int(self.headers["Content-Length"])))
+        subprocess.run("openssl ts -reply -config openssl.cnf -queryfile query -out reply".split(), check=True)
+        self.send_response(200); self.send_header("Content-Type", "application/timestamp-reply"); self.end_headers()
+        self.wfile.write(open("reply", "rb").read())
+server = http.server.HTTPServer(("127.0.0.1", 0), Authority); print(server.server_port, flush=True)
+server.timeout = 60; server.handle_request()' >port 2>/dev/null & sleep 1
+DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat port) release signed || fail signed "$(tail "$work/signed.log")"
+unpack "$zip" && exe=$work/$zip/DesktopSwitch.exe && grep -q '^       Tëst Signer'$'\r$' "$zip/README.txt" ||
+    fail "the signer named in README.txt" "$(grep -A2 'one signer' "$zip/README.txt")"
+later=$(($(date +%s) + 10 * 86400))  # after the signing certificate has expired
+osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time $later -in "$exe" >verify.log 2>&1 ||
+    fail "a time-stamped signature that outlives its certificate" "$(cat verify.log)"
+osslsigncode sign -pkcs12 sign.pfx -pass secret -in "$build/DesktopSwitch.exe" -out plain.exe >/dev/null &&
+    ! osslsigncode verify -CAfile sign.pem -time $later -in plain.exe >/dev/null 2>&1 || fail "no stamp, no signature then" valid
 cp "$exe" changed.exe && printf X | dd of=changed.exe bs=1 seek=2000 conv=notrunc 2>/dev/null
-osslsigncode verify -CAfile cert.pem -in changed.exe >/dev/null 2>&1 && fail "a changed byte refused" valid
-export WINEPREFIX=$build/wine-prefix && source "$src/scripts/wine_env.sh" && { [ -d "$WINEPREFIX" ] || make_prefix; }
+osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -in changed.exe >/dev/null 2>&1 && fail "a changed byte refused" valid
+export WINEPREFIX=$build/wine-prefix && source "$src/scripts/wine_env.sh"
+[ -n "$runs32" ] || { echo "SKIP: running the signed program: $why32"; echo "PASS release"; exit; }
+[ -d "$WINEPREFIX" ] || make_prefix
 out=$(wine "$exe" x </dev/null 2>/dev/null | tr -d '\r' | head -1)
 [ "$out" = "Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop)." ] || fail "it runs" "$out"
 echo "PASS release"

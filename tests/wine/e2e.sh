@@ -124,13 +124,15 @@ console)
     console 'raw: a parent that left no line input' '' "${P}x"$'\n'"${P}n"$'\nmode kept\nrc=0' x n
     console 'a refused write shows its value as itself' "put INSTALL_PATH 'D:\\录像'" \
         "${P}y"$'\n'"${set_shell}D:\\录像$suffix."$'\n'"${failed}rc=255" drop y ;;
-binary)  # a hardened, reproducible console program that needs only system DLLs and no elevation
+binary)  # a hardened, reproducible console program for Vista and later that needs only system DLLs and no elevation
     arch=([32]=i686 [64]=x86_64) pe=([32]='(PE32)' [64]='(PE32+)') manifest=([32]=x86 [64]=amd64)
     info=$(${arch[$3]}-w64-mingw32-objdump -p "$exe"
-        grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"' "$exe")
+        grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"\|supportedOS Id="[^"]*"' "$exe")
     for want in "Magic.*${pe[$3]}" 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
+        $'MajorOSystemVersion\t6' $'MinorOSystemVersion\t0' $'MajorSubsystemVersion\t6' $'MinorSubsystemVersion\t0' \
         'Base Relocation Directory \[.reloc\]' "processorArchitecture=\"${manifest[$3]}\"" \
-        'level="asInvoker" uiAccess="false"' SystemFunction036; do
+        'level="asInvoker" uiAccess="false"' SystemFunction036 \
+        e2011457-1546-43c5-a5fe-008deee3d3f0; do  # Windows Vista among the supported
         grep -q "$want" <<<"$info" || fail "$want" none
     done
     dlls=$(sed -n 's/.*DLL Name: //p' <<<"$info" | tr a-z A-Z | sort | tr '\n' ' ')
