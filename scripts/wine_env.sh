@@ -6,14 +6,14 @@ winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
 
 # Some machines run with IA-32 emulation off: the 32-bit loader cannot even start there, and Debian's wine
 # wrapper always picks it when it is installed. Such machines run everything with the 64-bit loader, and so does
-# any machine given DESKTOPSWITCH_64BIT_ONLY=1.
+# any machine given DESKTOPSWITCH_64BIT_ONLY=1: "wine" on the PATH is then that loader, for every child too.
 if [ -z "${DESKTOPSWITCH_64BIT_ONLY:-}" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
     runs32=1
 else
     runs32= why32="this machine cannot execute 32-bit x86 programs (IA-32 emulation is off)"
     [ -n "${DESKTOPSWITCH_64BIT_ONLY:-}" ] && why32="DESKTOPSWITCH_64BIT_ONLY is set"
-    export WINELOADER=/usr/lib/wine/wine64
-    wine() { /usr/lib/wine/wine64 "$@"; }
+    export WINELOADER=/usr/lib/wine/wine64 PATH=${TMPDIR:-/tmp}/desktopswitch-wine64:$PATH
+    mkdir -p "${PATH%%:*}" && ln -sf "$WINELOADER" "${PATH%%:*}/wine"
 fi
 # The program this machine runs: the 32-bit product where it can, else the 64-bit build of the same sources.
 runnable_build() { [ -n "$runs32" ] && echo windows || echo windows64; }

@@ -17,7 +17,9 @@ logoff=$'Failed to log off current user. Please manually log off and log on agai
 set_shell='Failed to set value. Value name: Shell, value: ' suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 long=$(printf 'D%.0s' $(seq 2046)) xs=$(printf 'x%.0s' $(seq 2000))
 recorder='D:\Recorder\Server\Utility\Stationkeeper\Kestrelwarden.exe'
-odd='D:\录像🎥'$'\n\x01\x7f\u0085\u2028' shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD'  # control characters, shown
+# Control characters at the edges of each range, shown as U+FFFD, beside neighbours shown as themselves.
+odd='D:\录像🎥'$'\n\x01\x1f ~\x7f\u0085\u009f\u00a0\u2027\u2028\u2029\u202a'
+shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD ~\uFFFD\uFFFD\uFFFD\u00a0\u2027\uFFFD\uFFFD\u202a'
 
 fail() { echo "FAIL: $row: expected $1, got $2"; exit 1; }
 # The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
@@ -43,10 +45,10 @@ row() {
     row=$1; local arrange=$2 input=$3 want=$4 code=$5 shell=$6 to=$out waiting=; shift 6
     appliance; eval "$arrange"; rm -f "$out" "$out.2"
     [[ $want == *"$done"* ]] && { sleep 60 2>/dev/null | wine "$exe" s >"$out.2" 2>&1 & waiting=$!; asking "$out.2"; }
-    eval "$input" | wine "$exe" "$@" >"$to" 2>/dev/null; local rc=$?
+    eval "$input" | timeout 20 wine "$exe" "$@" >"$to" 2>/dev/null; local rc=$?
     # A forced log-off ends the session: wait for it to end the waiting program before reading the registry.
     [ -z "$waiting" ] || timeout 20 tail --pid="$waiting" -f /dev/null || fail "the log-off to end a waiting program" "it waits"
-    local got=$(sed 's/Press any key to continue.*/<pause>/' "$out" 2>/dev/null)
+    local got=$(head -c 100000 "$out" 2>/dev/null | sed 's/Press any key to continue.*/<pause>/')
     [ -z "$waiting" ] || { want=${want%<pause>} got=${got%<pause>}; }  # the log-off may end the pause
     want=${want//$'\n'/$'\r\n'}
     [ "$rc:${got%$'\n'}:$(shell_value)" = "$code:${want%$'\n'}:$shell" ] || fail "$code:$want:$shell" "$rc:$got:$(shell_value)"
@@ -61,7 +63,7 @@ console() {
     row=$1; local arrange=$2 want=$3 asked=0 screen= cmd="'$exe' s"; shift 3
     appliance; eval "$arrange"; tm kill-server 2>/dev/null
     [[ $row == *raw* ]] && cmd="'$build/tests/raw_console.exe' 'Z:${exe//\//\\}' s"
-    tm new-session -d -x 2400 -y 50 "stty -isig; ${WINELOADER:-wine} $cmd; echo rc=\$?; sleep 60"
+    tm new-session -d -x 2400 -y 50 "stty -isig; wine $cmd; echo rc=\$?; sleep 60"
     for _ in $(seq 300); do
         screen=$(tm capture-pane -p -J | sed '/^$/d; s/Press any key to continue\.* *//')
         [[ $screen == *rc=* ]] && break
@@ -78,22 +80,11 @@ console() {
 [ "$4" = binary ] || { wineserver -p; trap 'wineserver -k' EXIT; }  # one server for all rows, not one for each
 case $4 in
 runs)
-    row 'the NVR desktop, from the 32-bit view, expanded' "put INSTALL_PATH '%SystemDrive%\\录像' /t REG_EXPAND_SZ" \
-        "echo yes" "$P$done<pause>" 0 'C:\录像'"$suffix" s
-    [ "$(shell_value 32)" = wow32.exe ] || fail "the 32-bit Shell untouched" "$(shell_value 32)"
-    row 'the Windows desktop, no path read' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" "$P$done<pause>" \
-        0 explorer.exe W
-    row 'the longest path' "put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
-    row 'one unit too long' "put INSTALL_PATH 'D$long'" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
-    row 'an empty path' "put INSTALL_PATH ''" "echo y" "$P$failed<pause>" 255 previous.exe s
-    row 'no path' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
-    row 'only the first character counts' '' "printf 'maybe\n\n y\n1\nyup\n'" "$P$P$P$P$P$done<pause>" 0 \
-        "$recorder" S
+    row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
+        "$P$logoff<pause>" 255 "$recorder" s
+    row 'only the first character counts' '' "printf 'maybe\n\n y\n1\nNope\n'" "$P$P$P$P$P" 0 previous.exe S
     row 'declined' '' "echo nO" "$P" 0 previous.exe s
     row 'end of input' '' "echo ok" "$P$P$noanswer<pause>" 255 previous.exe s
-    row 'Ctrl+Z ends the input, the line before it answers' '' "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
-    row 'nothing after Ctrl+Z is read' '' "printf 'x\x1ay\n'" "$P$P$noanswer<pause>" 255 previous.exe s
-    row 'Ctrl+Z after a long line' '' "printf 'n$xs\x1a\n'" "$P" 0 previous.exe s
     row 'no argument' '' 'echo y' "$wrong<pause>" 255 previous.exe
     row 'two arguments' '' 'echo y' "$wrong<pause>" 255 previous.exe s w
     row 'two letters' '' 'echo y' "$wrong<pause>" 255 previous.exe sw
@@ -105,12 +96,22 @@ runs)
         previous.exe s
     row 'a marker of another type' 'put NVR 1 /t REG_DWORD' 'echo y' "$nonvr$notnvr<pause>" 255 previous.exe s
     row 'a marker other than 1' 'put NVR 0' 'echo y' "$notnvr<pause>" 255 previous.exe s
+    row 'no path' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
+    row 'an empty path' "put INSTALL_PATH ''" "echo y" "$P$failed<pause>" 255 previous.exe s
+    row 'one unit too long' "put INSTALL_PATH 'D$long'" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
     row 'a refused write shows the value as one line' 'put INSTALL_PATH "$odd"' "{ asking $out; drop; echo y; }" \
         "$P$set_shell$shown$suffix.
 $failed<pause>" 255 '' s
-    row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
-        "$P$logoff<pause>" 255 "$recorder" s
     row 'a full output device' 'to=/dev/full' 'echo maybe' '' 255 previous.exe s
+    row 'nothing after Ctrl+Z is read' '' "printf 'x\x1ay\n'" "$P$P$noanswer<pause>" 255 previous.exe s
+    row 'Ctrl+Z after a long line' '' "printf 'n$xs\x1a\n'" "$P" 0 previous.exe s
+    row 'the NVR desktop, from the 32-bit view, expanded' "put INSTALL_PATH '%SystemDrive%\\录像' /t REG_EXPAND_SZ" \
+        "echo yes" "$P$done<pause>" 0 'C:\录像'"$suffix" s
+    [ "$(shell_value 32)" = wow32.exe ] || fail "the 32-bit Shell untouched" "$(shell_value 32)"
+    row 'the Windows desktop, no path read' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" "$P$done<pause>" \
+        0 explorer.exe W
+    row 'the longest path' "put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
+    row 'Ctrl+Z ends the input, the line before it answers' '' "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
     row='a smashed stack ends the program, whose guard is drawn afresh'  # STATUS_STACK_BUFFER_OVERRUN
     guards=$(for _ in 1 2; do wine "$build/tests/smash.exe"; echo "rc=$?"; done | tr -d '\r' | tr '\n' ' ')
     [[ $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9\ $ ]] && [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ] &&
