@@ -17,9 +17,6 @@ void WriteLine(const std::wstring& text) {
     for (auto& ch : line) {
         if (IsControl(ch)) ch = L'\xFFFD';
     }
-    // An earlier flush the device refused leaves the stream failed; this line,
-    // perhaps the outcome line, still gets its chance.
-    std::wcout.clear();
     std::wcout << line << L'\n' << std::flush;
 }
 

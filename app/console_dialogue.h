@@ -4,9 +4,8 @@
 
 #include <string>
 
-// Writes one line to standard output and flushes it. The line stays one line
-// (control characters show as U+FFFD), and a flush that failed before never
-// silences it.
+// Writes one line to standard output and flushes it. The line stays one line:
+// control characters show as U+FFFD.
 void WriteLine(const std::wstring& text);
 
 // Holds the console until a key is pressed, through the command interpreter.

@@ -38,7 +38,8 @@ asking() { for _ in $(seq 100); do grep -qs Yes/No "$1" && return; sleep 0.1; do
 
 # ROW NAME ARRANGE INPUT OUTPUT EXIT SHELL ARGUMENT...: ARRANGE (shell code) changes the appliance; the program
 # runs with the ARGUMENTs and INPUT's output (shell code) as standard input. It must write exactly OUTPUT, with
-# CR LF line ends and the pause prompt as <pause>, exit with EXIT, and leave SHELL in the 64-bit view. A run that
+# CR LF line ends and the pause prompt as <pause>, exit with EXIT, and leave SHELL in the 64-bit view, written in
+# full with its terminator. A run that
 # logs off must end every program of the session, so a second program waits at the prompt meanwhile; it may end
 # this one before its pause.
 row() {
@@ -52,6 +53,8 @@ row() {
     [ -z "$waiting" ] || { want=${want%<pause>} got=${got%<pause>}; }  # the log-off may end the pause
     want=${want//$'\n'/$'\r\n'}
     [ "$rc:${got%$'\n'}:$(shell_value)" = "$code:${want%$'\n'}:$shell" ] || fail "$code:$want:$shell" "$rc:$got:$(shell_value)"
+    [ "$shell" = previous.exe ] || [ -z "$shell" ] || [ "$(wine "$build/tests/shell_bytes.exe")" = $(((${#shell} + 1) * 2))$'\r' ] ||
+        fail "Shell in $(((${#shell} + 1) * 2)) bytes" "$(wine "$build/tests/shell_bytes.exe")"  # UTF-16, terminated
 }
 
 # CONSOLE NAME ARRANGE SCREEN ANSWER...: the same, at a real console (tmux is the terminal; Ctrl+Z is a character
