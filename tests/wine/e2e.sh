@@ -122,6 +122,8 @@ $failed<pause>" 255 '' s
 console)
     console 'look-alikes are asked again' '' "${P}Ｙ"$'\n'"${P}ｎ"$'\n'"${P}nope"$'\nrc=0' Ｙ ｎ nope
     console 'Ctrl+Z alone is no answer' '' "${P}^Z"$'\n'"${noanswer}rc=255" C-z
+    # Wine ends the read at Ctrl+C; Windows' default handler may end the program first. Neither changes anything.
+    console 'Ctrl+C is no answer' '' "${P}${noanswer}rc=255" C-c
     console 'Ctrl+Z ends the line it ends' '' "${P}y^Z"$'\n'"${done}rc=0" 'y C-z'
     console 'nothing after Ctrl+Z is read' '' "${P}x^Zy"$'\n'"${P}${noanswer}rc=255" 'x C-z y'
     console 'Ctrl+Z after a line longer than one read' '' "${P}n$xs^Z"$'\nrc=0' "n$xs C-z"
