@@ -34,8 +34,9 @@ Confirmation ConfirmSwitch() {
         std::wstring answer;
         if (!std::getline(std::wcin, answer)) return Confirmation::NoAnswer;
         // Only the first character counts; an empty line offers the terminator, which matches nothing.
-        const std::wint_t first = std::towupper(static_cast<std::wint_t>(answer.c_str()[0]));
-        if (first == L'Y') return Confirmation::Agreed;
-        if (first == L'N') return Confirmation::Declined;
+        switch (std::towupper(static_cast<std::wint_t>(answer.c_str()[0]))) {
+            case L'Y': return Confirmation::Agreed;
+            case L'N': return Confirmation::Declined;
+        }
     }
 }

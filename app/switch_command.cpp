@@ -36,10 +36,11 @@ int Conclude(const Outcome& outcome) {
 
 std::optional<DesktopTarget> ParseTarget(int argc, const wchar_t* const argv[]) {
     if (argc != 2 || std::wcslen(argv[1]) != 1) return std::nullopt;
-    const std::wint_t letter = std::towupper(static_cast<std::wint_t>(argv[1][0]));
-    if (letter == L'S') return DesktopTarget::NvrDesktop;
-    if (letter == L'W') return DesktopTarget::WindowsDesktop;
-    return std::nullopt;
+    switch (std::towupper(static_cast<std::wint_t>(argv[1][0]))) {
+        case L'S': return DesktopTarget::NvrDesktop;
+        case L'W': return DesktopTarget::WindowsDesktop;
+        default: return std::nullopt;
+    }
 }
 
 // An owner of the opened key, empty when the platform failed or handed back no handle.

@@ -17,7 +17,7 @@
 namespace {
 
 bool IsConsole(HANDLE handle) {
-    DWORD mode = 0;
+    DWORD mode;
     return GetConsoleMode(handle, &mode) != FALSE;
 }
 
@@ -25,7 +25,7 @@ bool IsConsole(HANDLE handle) {
 std::string ToUtf8(const std::wstring& text) {
     const int units = static_cast<int>(text.size());
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
+    std::string bytes(static_cast<std::size_t>(size), char{});
     WideCharToMultiByte(CP_UTF8, 0, text.data(), units, bytes.data(), size, nullptr, nullptr);
     return bytes;
 }
@@ -55,46 +55,45 @@ protected:
             text.push_back(ch);
         }
         pending_.clear();
-        DWORD written = 0;
-        if (console_) {
-            return WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : -1;
-        }
-        const std::string bytes = ToUtf8(text);
-        return WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ? 0 : -1;
+        return Write(text) ? 0 : -1;
     }
 
 private:
+    bool Write(const std::wstring& text) const {
+        DWORD written;
+        if (console_) return WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        const std::string bytes = ToUtf8(text);
+        return WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+
     HANDLE output_;
     bool console_;
     std::wstring pending_;
 };
 
-// Hands out what was typed, as typed; the CR of the line end is dropped. Ctrl+Z
-// ends the input where it stands and for good, as the runtime's text mode ends
-// a redirected stream: the text before it is the last line, nothing after it is
-// read. Each read runs with line input and echo, so Enter ends a line the user
-// can see whatever mode the parent left, and the parent's mode is put back.
+// Hands out what was typed, as typed. Ctrl+Z ends the input where it stands
+// and for good, as the runtime's text mode ends a redirected stream: the text
+// before it is the last line, nothing after it is read. Each read runs with
+// line input and echo, so Enter ends a line the user can see whatever mode the
+// parent left, and the parent's mode is put back.
 class ConsoleInputBuffer : public std::wstreambuf {
 public:
     explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
 
 protected:
     int_type underflow() override {
-        if (ended_) return traits_type::eof();
-        wchar_t* const first = typed_.data();
-        DWORD mode = 0;
+        DWORD mode, read;
         GetConsoleMode(input_, &mode);
         SetConsoleMode(input_, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-        DWORD read = 0;
-        const BOOL typed = ReadConsoleW(input_, first, static_cast<DWORD>(typed_.size()), &read, nullptr);
+        const bool typed =
+            !ended_ && ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr);
         SetConsoleMode(input_, mode);
         if (!typed) return traits_type::eof();
-        wchar_t* const end = std::find(first, first + read, L'\x1A');
-        ended_ = end != first + read;
-        wchar_t* const last = std::remove(first, end, L'\r');
-        if (last == first) return traits_type::eof();  // Ctrl+Z at the start of a line: nothing more
-        setg(first, first, last);
-        return traits_type::to_int_type(*first);
+        wchar_t* const end = std::find(typed_.data(), typed_.data() + read, L'\x1A');
+        ended_ = end != typed_.data() + read;
+        if (end == typed_.data()) return traits_type::eof();  // Ctrl+Z at the start of a line: nothing more
+        setg(typed_.data(), typed_.data(), end);
+        return traits_type::to_int_type(typed_[0]);
     }
 
 private:

@@ -9,9 +9,8 @@
 
 extern "C" {
 
-// The value a protected function's frame is checked against. Should the random source fail, it keeps a
-// terminator canary: zero and line-end bytes stop most string overruns.
-std::uintptr_t __stack_chk_guard = 0xFF0A0000u;
+// The value a protected function's frame is checked against, drawn before any protected function runs.
+std::uintptr_t __stack_chk_guard;
 
 // A smashed stack or a fortified call's overrun: end at once, running no handler, with the status Windows uses.
 [[noreturn]] void __stack_chk_fail() {
@@ -23,7 +22,8 @@ std::uintptr_t __stack_chk_guard = 0xFF0A0000u;
 
 namespace {
 
-// Runs before every other constructor, so no protected function is active when the guard changes.
+// Runs before every other constructor (101 is the first priority there is), so no protected function is active
+// when the guard changes.
 [[gnu::constructor(101)]] void SeedStackGuard() { RtlGenRandom(&__stack_chk_guard, sizeof __stack_chk_guard); }
 
 }  // namespace
