@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-// The desktop to switch to.
-enum class DesktopTarget { WindowsDesktop = 1, NvrDesktop = 2 };
+// The desktop to switch to. Its values are never stored or shown.
+enum class DesktopTarget { WindowsDesktop, NvrDesktop };
 
 // Sole owner of one open registry key; closes it exactly once. Null is empty.
 class RegKeyOwner {

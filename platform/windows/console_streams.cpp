@@ -59,11 +59,14 @@ protected:
     }
 
 private:
+    // One call: UTF-8 to a file or pipe, UTF-16 to a console.
     bool Write(const std::wstring& text) const {
         DWORD written;
-        if (console_) return WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        const std::string bytes = ToUtf8(text);
-        return WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        if (!console_) {
+            const std::string bytes = ToUtf8(text);
+            return WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        }
+        return WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 
     HANDLE output_;
@@ -82,18 +85,15 @@ public:
 
 protected:
     int_type underflow() override {
-        DWORD mode, read;
+        DWORD mode, read = 0;
         GetConsoleMode(input_, &mode);
         SetConsoleMode(input_, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-        const bool typed =
-            !ended_ && ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr);
+        if (!ended_ && !ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr))
+            read = 0;
         SetConsoleMode(input_, mode);
-        if (!typed) return traits_type::eof();
-        wchar_t* const end = std::find(typed_.data(), typed_.data() + read, L'\x1A');
-        ended_ = end != typed_.data() + read;
-        if (end == typed_.data()) return traits_type::eof();  // Ctrl+Z at the start of a line: nothing more
-        setg(typed_.data(), typed_.data(), end);
-        return traits_type::to_int_type(typed_[0]);
+        setg(typed_.data(), typed_.data(), std::find(typed_.data(), typed_.data() + read, L'\x1A'));
+        ended_ = ended_ || egptr() != typed_.data() + read;
+        return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
     }
 
 private:
