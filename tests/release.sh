@@ -36,10 +36,10 @@ printf '%s\n' '[ca]' default_ca=ca '[ca]' database=index new_certs_dir=. serial=
 export DESKTOPSWITCH_SIGN_PASSWORD=secret DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
 # A time-stamp server that takes the request and never answers: the password waits, for its owner only.
 python3 -c 'import socket, time; s = socket.create_server(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True)
-held = s.accept(); time.sleep(60)' >port & sleep 1 && stamps=http://127.0.0.1:$(cat port)
+held = s.accept(); time.sleep(60)' >port 2>/dev/null & silent=$! && sleep 1 && stamps=http://127.0.0.1:$(cat port)
 (cd "$copy" && DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$stamps exec setsid cmake --workflow \
     --preset release) >interrupted.log 2>&1 & for _ in $(seq 300); do [ -e "$copy/build/release/signing/password" ] && break; sleep 0.1; done
-mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!
+mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!; kill $silent
 [ "$mode" = 600 ] && [ -n "$(left)" ] || fail "an owner-only password, left by Ctrl+C" "$mode $(left)"
 
 DESKTOPSWITCH_SIGN_PFX= release unsigned || fail made "$(tail "$work/unsigned.log")"
