@@ -6,10 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-21}
+bash scripts/setup.sh  # before the probe: it starts Wine's 32-bit loader, which must be installed
 export WINEPREFIX=$PWD/build/bench-prefix
 source scripts/wine_env.sh
 preset=$(runnable_build)
-bash scripts/setup.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
 [ -d "$WINEPREFIX" ] || make_prefix
