@@ -13,7 +13,10 @@ else
     runs32= why32="this machine cannot execute 32-bit x86 programs (IA-32 emulation is off)"
     [ -n "${DESKTOPSWITCH_64BIT_ONLY:-}" ] && why32="DESKTOPSWITCH_64BIT_ONLY is set"
     export WINELOADER=/usr/lib/wine/wine64 PATH=${TMPDIR:-/tmp}/desktopswitch-wine64:$PATH
-    mkdir -p "${PATH%%:*}" && ln -sf "$WINELOADER" "${PATH%%:*}/wine"
+    # A script, not a symlink: the loader re-executes itself by the name it was started as, and a link named
+    # "wine" would hand every run to the 32-bit loader first. Renamed into place, as parallel tests source this.
+    printf '#!/bin/sh\nexec %s "$@"\n' "$WINELOADER" >"${PATH%%:*}.$$" && chmod +x "${PATH%%:*}.$$"
+    mkdir -p "${PATH%%:*}" && mv -f "${PATH%%:*}.$$" "${PATH%%:*}/wine"
 fi
 # The program this machine runs: the 32-bit product where it can, else the 64-bit build of the same sources.
 runnable_build() { [ -n "$runs32" ] && echo windows || echo windows64; }
