@@ -24,6 +24,7 @@ shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD ~\uFFFD\uFFFD\uFFFD\u00a0\u2027\uFFFD\
 fail() { echo "FAIL: $row: expected $1, got $2"; exit 1; }
 # The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
 appliance() {
+    boot wine  # again, after a run cut short
     local hklm='[HKEY_LOCAL_MACHINE\SOFTWARE' tarn='Telvora, Inc.\TARN]' wl='Microsoft\Windows NT\CurrentVersion\Winlogon]'
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-${hklm:1}\\Telvora, Inc.]" \
         "$hklm\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "$hklm\\$wl" '"Shell"="previous.exe"' \
@@ -33,20 +34,27 @@ appliance() {
 }
 reg() { wine reg "$@" /f >/dev/null 2>&1; }
 put() { reg add "$tarn" /v "$1" /d "$2" "${@:3}" /reg:32; }  # NAME DATA [/t TYPE]: into the software key
+# wine|stand-in: Wine logs off by running wineboot.exe --kill. A copy of shell_bytes.exe in its place, loaded as
+# native, accepts a log-off and ends nothing. New files: a running one keeps its own.
+boot() { local f; for f in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
+    [ -f "$f.wine" ] || { cp "$f" "$f.wine"; cp "$build/tests/shell_bytes.exe" "$f.stand-in"; }
+    cp --remove-destination "$f.$1" "$f"; done; }
 drop() { reg delete "$winlogon" /reg:64; }                     # the Winlogon key, so it cannot be opened or written
 asking() { for _ in $(seq 100); do grep -qs Yes/No "$1" && return; sleep 0.1; done; }  # FILE shows the prompt
 
 # ROW NAME ARRANGE INPUT OUTPUT EXIT SHELL ARGUMENT...: ARRANGE (shell code) changes the appliance; the program
 # runs with the ARGUMENTs and INPUT's output (shell code) as standard input. It must write exactly OUTPUT, with
 # CR LF line ends and the pause prompt as <pause>, exit with EXIT, and leave SHELL in the 64-bit view, written in
-# full with its terminator. A run that
-# logs off must end every program of the session, so a second program waits at the prompt meanwhile; it may end
-# this one before its pause.
+# full with its terminator. A run that logs off must end every program of the session, so a second program waits
+# at the prompt meanwhile; it may end this one before its pause. ARRANGE stays=1 makes it end nothing; the stand-in
+# stands in only while that program holds the session, as a session that starts would run it too.
 row() {
-    row=$1; local arrange=$2 input=$3 want=$4 code=$5 shell=$6 to=$out waiting=; shift 6
+    row=$1; local arrange=$2 input=$3 want=$4 code=$5 shell=$6 to=$out waiting= stays=; shift 6
     appliance; eval "$arrange"; rm -f "$out" "$out.2"
     [[ $want == *"$done"* ]] && { sleep 60 2>/dev/null | wine "$exe" s >"$out.2" 2>&1 & waiting=$!; asking "$out.2"; }
+    [ -z "$stays" ] || { boot stand-in; local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n"; }
     eval "$input" | timeout 20 wine "$exe" "$@" >"$to" 2>/dev/null; local rc=$?
+    [ -z "$stays" ] || { boot wine; kill -0 "$waiting" || fail "the session to go on" ended; waiting=; }
     # A forced log-off ends the session: wait for it to end the waiting program before reading the registry.
     [ -z "$waiting" ] || timeout 20 tail --pid="$waiting" -f /dev/null || fail "the log-off to end a waiting program" "it waits"
     local got=$(head -c 100000 "$out" 2>/dev/null | sed 's/Press any key to continue.*/<pause>/')
@@ -111,10 +119,10 @@ $failed<pause>" 255 '' s
     row 'the NVR desktop, from the 32-bit view, expanded' "put INSTALL_PATH '%SystemDrive%\\录像' /t REG_EXPAND_SZ" \
         "echo yes" "$P$done<pause>" 0 'C:\录像'"$suffix" s
     [ "$(shell_value 32)" = wow32.exe ] || fail "the 32-bit Shell untouched" "$(shell_value 32)"
-    row 'the Windows desktop, no path read' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" "$P$done<pause>" \
-        0 explorer.exe W
-    row 'the longest path' "put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
-    row 'Ctrl+Z ends the input, the line before it answers' '' "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
+    row 'the Windows desktop, no path read' "stays=1; reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" \
+        "$P$done<pause>" 0 explorer.exe W
+    row 'the longest path' "stays=1; put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
+    row 'Ctrl+Z ends the input, the line before it answers' stays=1 "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
     row='a smashed stack ends the program, whose guard is drawn afresh'  # STATUS_STACK_BUFFER_OVERRUN
     guards=$(for _ in 1 2; do wine "$build/tests/smash.exe"; echo "rc=$?"; done | tr -d '\r' | tr '\n' ' ')
     [[ $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9\ $ ]] && [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ] &&
