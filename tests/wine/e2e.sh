@@ -135,8 +135,8 @@ console)
     console 'Ctrl+Z ends the line it ends' '' "${P}y^Z"$'\n'"${done}rc=0" 'y C-z'
     console 'nothing after Ctrl+Z is read' '' "${P}x^Zy"$'\n'"${P}${noanswer}rc=255" 'x C-z y'
     console 'Ctrl+Z after a line longer than one read' '' "${P}n$xs^Z"$'\nrc=0' "n$xs C-z"
-    console 'raw: a parent that left no line input' '' "${P}x"$'\n'"${P}x^Z"$'\n'"${P}${noanswer}mode kept"$'\nrc=255' \
-        x 'x C-z'
+    console 'raw: a parent that left no line input, but insert mode' '' \
+        "${P}xn"$'\n'"${P}x^Z"$'\n'"${P}${noanswer}mode kept"$'\nrc=255' 'n Left x' 'x C-z'
     console 'a refused write shows its value as itself' "put INSTALL_PATH 'D:\\录像'" \
         "${P}y"$'\n'"${set_shell}D:\\录像$suffix."$'\n'"${failed}rc=255" drop y ;;
 binary)  # a hardened, reproducible console program for Vista and later that needs only system DLLs and no elevation
