@@ -76,9 +76,9 @@ private:
 
 // Hands out what was typed, as typed. Ctrl+Z ends the input where it stands
 // and for good, as the runtime's text mode ends a redirected stream: the text
-// before it is the last line, nothing after it is read. Each read runs with
-// line input and echo, so Enter ends a line the user can see whatever mode the
-// parent left, and the parent's mode is put back.
+// before it is the last line, nothing after it is read. Each read adds line
+// input and echo to the parent's mode, so Enter ends a line the user can see
+// while the user's editing settings (insert mode) stay; the mode is put back.
 class ConsoleInputBuffer : public std::wstreambuf {
 public:
     explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
@@ -107,8 +107,8 @@ private:
 const struct ConsoleStreams {
     ConsoleStreams() {
         std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
-        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-        if (IsConsole(input)) std::wcin.rdbuf(new ConsoleInputBuffer(input));
+        if (const HANDLE input = GetStdHandle(STD_INPUT_HANDLE); IsConsole(input))
+            std::wcin.rdbuf(new ConsoleInputBuffer(input));
     }
 } installed;
 
