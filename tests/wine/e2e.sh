@@ -24,7 +24,6 @@ shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD ~\uFFFD\uFFFD\uFFFD\u00a0\u2027\uFFFD\
 fail() { echo "FAIL: $row: expected $1, got $2"; exit 1; }
 # The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
 appliance() {
-    boot wine  # again, after a run cut short
     local hklm='[HKEY_LOCAL_MACHINE\SOFTWARE' tarn='Telvora, Inc.\TARN]' wl='Microsoft\Windows NT\CurrentVersion\Winlogon]'
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-${hklm:1}\\Telvora, Inc.]" \
         "$hklm\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "$hklm\\$wl" '"Shell"="previous.exe"' \
@@ -88,7 +87,8 @@ console() {
     [ "$screen" = "$want" ] || fail "$want" "$screen"
 }
 
-[ "$4" = binary ] || { wineserver -p; trap 'wineserver -k' EXIT; }  # one server for all rows, not one for each
+# One server for all rows, not one for each; Wine's own wineboot.exe back first, after any run cut short.
+[ "$4" = binary ] || { boot wine; wineserver -p; trap 'wineserver -k' EXIT; }
 case $4 in
 runs)
     row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
