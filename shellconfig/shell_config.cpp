@@ -10,6 +10,7 @@ RegKeyOwner::~RegKeyOwner() {
 }
 
 std::wstring ReadStringValue(HKEY key, const std::wstring& subKey, const std::wstring& valueName) {
+    if (key == nullptr) return {};
     // The size handed to the platform leaves the last code unit out, so the
     // text is always terminated inside the buffer whatever the platform does.
     constexpr std::size_t kBufferUnits = 2048;
@@ -28,6 +29,7 @@ std::wstring ReadStringValue(HKEY key, const std::wstring& subKey, const std::ws
 }
 
 bool WriteStringValue(HKEY key, const std::wstring& valueName, const std::wstring& data) {
+    if (key == nullptr) return false;
     const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));  // with the terminator
     const LSTATUS status =
         RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
@@ -49,8 +51,13 @@ std::wstring ResolveNvrShellPath(HKEY softwareKey) {
 }
 
 bool SetWinlogonShell(HKEY winlogonKey, HKEY softwareKey, DesktopTarget target) {
-    const std::wstring shell =
-        target == DesktopTarget::WindowsDesktop ? L"explorer.exe" : ResolveNvrShellPath(softwareKey);
+    if (winlogonKey == nullptr) return false;
+    std::wstring shell;
+    switch (target) {
+        case DesktopTarget::WindowsDesktop: shell = L"explorer.exe"; break;
+        case DesktopTarget::NvrDesktop: shell = ResolveNvrShellPath(softwareKey); break;
+        default: return false;
+    }
     if (shell.empty()) return false;  // the read already said why, or INSTALL_PATH is empty
     return WriteStringValue(winlogonKey, L"Shell", shell);
 }

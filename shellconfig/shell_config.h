@@ -1,7 +1,8 @@
 // Registry side of the desktop switch: the owner of an open key, string value
 // reads and writes (each reporting its own failure as one detail line), the
 // appliance check and the Winlogon "Shell" value for each desktop. Keys are
-// opened, and their failures reported, by the caller: every handle here is open.
+// opened, and their failures reported, by the caller. A null handle reads and
+// writes nothing and writes no line: no run of the program passes one.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +10,8 @@
 #include <string>
 #include <utility>
 
-// The desktop to switch to. Its values are never stored or shown.
-enum class DesktopTarget { WindowsDesktop, NvrDesktop };
+// The desktop to switch to; any other value selects nothing.
+enum class DesktopTarget { WindowsDesktop = 1, NvrDesktop = 2 };
 
 // Sole owner of one open registry key; closes it exactly once. Null is empty.
 class RegKeyOwner {

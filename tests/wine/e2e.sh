@@ -1,159 +1,240 @@
 #!/usr/bin/env bash
-# The real DesktopSwitch.exe under Wine, against Wine's registry and console. Each row starts from the same
-# appliance and proves one fact. Usage: e2e.sh PREFIX BUILD_DIR BITS SCENARIO (prefix, runs, console, binary)
+# The real DesktopSwitch.exe under Wine, against Wine's registry and console. Each row of a table starts from the
+# same appliance and proves one fact; every row runs and says ok or not ok, and the failures are listed at the end.
+# Usage: e2e.sh PREFIX BUILD_DIR BITS TABLE   (TABLE: prefix, runs, console or binary)
 set -u
 export WINEPREFIX=$1
 source "$(dirname "$0")/../../scripts/wine_env.sh"
-[ "$3" = 32 ] && [ -z "$runs32" ] && [ "$4" != binary ] && { echo "SKIP: $why32"; exit 77; }
-[ "$4" = prefix ] && { make_prefix; exit; }
-build=$2 exe=$2/DesktopSwitch.exe out=$WINEPREFIX/out.txt row=$4
-P=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)\n'
-wrong=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n'
-nowin=$'Failed to open WinInfo registry key.\n' notarn=$'Failed to open TARN registry key.\n'
-notnvr=$'This is not a Telvora NVR.\n' nonvr=$'Failed to get value. Subkey: , value: NVR.\n'
-nopath=$'Failed to get value. Subkey: , value: INSTALL_PATH.\n' failed=$'Failed to switch desktop.\n'
-noanswer=$'No answer was given. The desktop was not switched.\n' done=$'The operation is completed successfully.\n'
-logoff=$'Failed to log off current user. Please manually log off and log on again.\n'
-set_shell='Failed to set value. Value name: Shell, value: ' suffix='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
-long=$(printf 'D%.0s' $(seq 2046)) xs=$(printf 'x%.0s' $(seq 2000))
-recorder='D:\Recorder\Server\Utility\Stationkeeper\Kestrelwarden.exe'
+build=$2 bits=$3 table=$4 exe=$2/DesktopSwitch.exe out=$1/out.txt
+[ "$bits" = 32 ] && [ -z "$runs32" ] && [ "$table" != binary ] && { echo "SKIP: $why32"; exit 77; }
+[ "$table" = prefix ] && { make_prefix; exit; }
+
+# The contract: every text the program writes, spelled out again on purpose. <pause> stands for Windows' prompt.
+ask=$'This will logout your current session after switching the desktop.\nPlease save all opened documents before next operations.\nAre you sure? (Yes/No)\n'
+wrong_parameters=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\n<pause>'
+no_winlogon_key=$'Failed to open WinInfo registry key.\n<pause>'
+no_software_key=$'Failed to open TARN registry key.\n<pause>'
+not_an_appliance=$'This is not a Telvora NVR.\n<pause>'
+unread_marker=$'Failed to get value. Subkey: , value: NVR.\n'
+unread_path=$'Failed to get value. Subkey: , value: INSTALL_PATH.\n'
+switch_failed=$'Failed to switch desktop.\n<pause>'
+no_answer=$'No answer was given. The desktop was not switched.\n<pause>'
+done=$'The operation is completed successfully.\n'
+logoff_refused=$'Failed to log off current user. Please manually log off and log on again.\n<pause>'
+refused_write='Failed to set value. Value name: Shell, value: '
+program='\Server\Utility\Stationkeeper\Kestrelwarden.exe' recorder='D:\Recorder'
+longest=$(printf 'D%.0s' $(seq 2046)) long_answer=n$(printf 'x%.0s' $(seq 2000))
 # Control characters at the edges of each range, shown as U+FFFD, beside neighbours shown as themselves.
 odd='D:\录像🎥'$'\n\x01\x1f ~\x7f\u0085\u009f\u00a0\u2027\u2028\u2029\u202a'
-shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD ~\uFFFD\uFFFD\uFFFD\u00a0\u2027\uFFFD\uFFFD\u202a'
+odd_shown='D:\录像🎥'$'\uFFFD\uFFFD\uFFFD ~\uFFFD\uFFFD\uFFFD\u00a0\u2027\uFFFD\uFFFD\u202a'
 
-fail() { echo "FAIL: $row: expected $1, got $2"; exit 1; }
+quiet() { "$@" >/dev/null 2>&1; }
+put() { quiet wine reg add "$tarn" /v "$1" /d "$2" "${@:3}" /f /reg:32; }  # NAME DATA [/t TYPE], software key
+drop_winlogon_key() { quiet wine reg delete "$winlogon" /f /reg:64; }
+within() { local end=$((SECONDS + $1)); shift; until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.1; done; }
+asking() { grep -qs Yes/No "$1"; }  # FILE shows the prompt
 # The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
 appliance() {
-    local hklm='[HKEY_LOCAL_MACHINE\SOFTWARE' tarn='Telvora, Inc.\TARN]' wl='Microsoft\Windows NT\CurrentVersion\Winlogon]'
+    local hklm='[HKEY_LOCAL_MACHINE\SOFTWARE' key='Telvora, Inc.\TARN]' wl='Microsoft\Windows NT\CurrentVersion\Winlogon]'
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-${hklm:1}\\Telvora, Inc.]" \
-        "$hklm\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "$hklm\\$wl" '"Shell"="previous.exe"' \
-        "$hklm\\Wow6432Node\\$tarn" '"NVR"="1"' '"INSTALL_PATH"="D:\\Recorder"' "$hklm\\Wow6432Node\\$wl" \
+        "$hklm\\$key" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "$hklm\\$wl" '"Shell"="previous.exe"' \
+        "$hklm\\Wow6432Node\\$key" '"NVR"="1"' '"INSTALL_PATH"="D:\\Recorder"' "$hklm\\Wow6432Node\\$wl" \
         '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$WINEPREFIX/appliance.reg"
-    wine reg import "Z:${WINEPREFIX//\//\\}\\appliance.reg" /reg:64 >/dev/null 2>&1
+    quiet wine reg import "Z:${WINEPREFIX//\//\\}\\appliance.reg" /reg:64
 }
-reg() { wine reg "$@" /f >/dev/null 2>&1; }
-put() { reg add "$tarn" /v "$1" /d "$2" "${@:3}" /reg:32; }  # NAME DATA [/t TYPE]: into the software key
-# wine|stand-in: Wine logs off by running wineboot.exe --kill. A copy of shell_bytes.exe in its place, loaded as
-# native, accepts a log-off and ends nothing. New files: a running one keeps its own.
+# wine|stand-in: Wine logs off by running wineboot.exe --kill. A copy of winlogon_shell.exe in its place, loaded
+# as native, accepts a log-off and ends nothing. New files: a running one keeps its own.
 boot() { local f; for f in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
-    [ -f "$f.wine" ] || { cp "$f" "$f.wine"; cp "$build/tests/shell_bytes.exe" "$f.stand-in"; }
+    [ -f "$f.wine" ] || { cp "$f" "$f.wine"; cp "$build/tests/winlogon_shell.exe" "$f.stand-in"; }
     cp --remove-destination "$f.$1" "$f"; done; }
-drop() { reg delete "$winlogon" /reg:64; }                     # the Winlogon key, so it cannot be opened or written
-asking() { for _ in $(seq 100); do grep -qs Yes/No "$1" && return; sleep 0.1; done; }  # FILE shows the prompt
 
-# ROW NAME ARRANGE INPUT OUTPUT EXIT SHELL ARGUMENT...: ARRANGE (shell code) changes the appliance; the program
-# runs with the ARGUMENTs and INPUT's output (shell code) as standard input. It must write exactly OUTPUT, with
-# CR LF line ends and the pause prompt as <pause>, exit with EXIT, and leave SHELL in the 64-bit view, written in
-# full with its terminator. A run that logs off must end every program of the session, so a second program waits
-# at the prompt meanwhile; it may end this one before its pause. ARRANGE stays=1 makes it end nothing; the stand-in
-# stands in only while that program holds the session, as a session that starts would run it too.
-row() {
-    row=$1; local arrange=$2 input=$3 want=$4 code=$5 shell=$6 to=$out waiting= stays=; shift 6
-    appliance; eval "$arrange"; rm -f "$out" "$out.2"
-    [[ $want == *"$done"* ]] && { sleep 60 2>/dev/null | wine "$exe" s >"$out.2" 2>&1 & waiting=$!; asking "$out.2"; }
-    [ -z "$stays" ] || { boot stand-in; local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n"; }
-    eval "$input" | timeout 20 wine "$exe" "$@" >"$to" 2>/dev/null; local rc=$?
-    [ -z "$stays" ] || { boot wine; kill -0 "$waiting" || fail "the session to go on" ended; waiting=; }
-    # A forced log-off ends the session: wait for it to end the waiting program before reading the registry.
-    [ -z "$waiting" ] || timeout 20 tail --pid="$waiting" -f /dev/null || fail "the log-off to end a waiting program" "it waits"
-    local got=$(head -c 100000 "$out" 2>/dev/null | sed 's/Press any key to continue.*/<pause>/')
-    [ -z "$waiting" ] || { want=${want%<pause>} got=${got%<pause>}; }  # the log-off may end the pause
-    want=${want//$'\n'/$'\r\n'}
-    [ "$rc:${got%$'\n'}:$(shell_value)" = "$code:${want%$'\n'}:$shell" ] || fail "$code:$want:$shell" "$rc:$got:$(shell_value)"
-    [ "$shell" = previous.exe ] || [ -z "$shell" ] || [ "$(wine "$build/tests/shell_bytes.exe")" = $(((${#shell} + 1) * 2))$'\r' ] ||
-        fail "Shell in $(((${#shell} + 1) * 2)) bytes" "$(wine "$build/tests/shell_bytes.exe")"  # UTF-16, terminated
+# Starts a row from the appliance changed by its FLAGs; what follows -- is the program's arguments.
+given() {
+    input='y\n' shell=previous.exe to=$out session= raw= drop= interrupt= dlls=$WINEDLLOVERRIDES args=() problems=
+    appliance
+    while [ $# -gt 0 ]; do
+        case $1 in
+        --marker=*) put NVR "${1#*=}" ;;
+        --dword-marker) put NVR 1 /t REG_DWORD ;;
+        --path=*) put INSTALL_PATH "${1#*=}" ;;
+        --expanding-path=*) put INSTALL_PATH "${1#*=}" /t REG_EXPAND_SZ ;;
+        --no-path) quiet wine reg delete "$tarn" /v INSTALL_PATH /f /reg:32 ;;
+        --no-software-key) quiet wine reg delete "$tarn" /f /reg:32 ;;  # the 64-bit view's decoy stays
+        --no-winlogon-key) drop_winlogon_key ;;
+        --drop-winlogon-key-at-prompt) drop=1 ;;
+        --refuse-logoff) dlls="$dlls;wineboot.exe=d" ;;
+        --ends-session | --session-stays) session=${1#--} ;;  # the log-off ends every program, or nothing
+        --input=*) input=${1#*=} ;;                           # printf's escapes: \n, \x1a for Ctrl+Z
+        --out=*) to=${1#*=} ;;
+        --shell=*) shell=${1#*=} ;;                           # "Shell" after the run, default unchanged
+        --raw) raw=1 ;;
+        --interrupt) interrupt=1 ;;
+        --) shift; args=("$@"); break ;;
+        *) echo "unknown flag $1"; exit 2 ;;
+        esac
+        shift
+    done
+}
+problem() { problems+="$*"$'\n'; }
+rows=0 failed=()
+report() {  # NAME: ok, or not ok with the problems
+    rows=$((rows + 1))
+    if [ -z "$problems" ]; then echo "ok $rows - $1"; else
+        echo "not ok $rows - $1"; printf '%s' "$problems" | sed 's/^/    /'; failed+=("$1"); fi
+}
+# What was written against TEXT, shown as a diff when they differ.
+compare() {
+    printf '%s' "$1" >"$out.want"
+    local diff; diff=$(diff --label expected --label written "$out.want" "$out.got") || problem "$(cat -v <<<"$diff")"
+}
+# "Shell" in the 64-bit view must be SHELL, stored whole with its terminator; the 32-bit view's stays as it was.
+stored() {
+    local want=$(((${#1} + 1) * 2))" $1"$'\r\n'"20 wow32.exe"$'\r' got
+    [ -n "$1" ] || want=${want/#2 /0 }
+    got=$(wine "$build/tests/winlogon_shell.exe") && [ "$got" = "$want" ] || problem "Shell: expected [$want], got [$got]"
+}
+# A second DesktopSwitch.exe waiting at the prompt holds the session while the row's program logs off.
+hold_session() {
+    rm -f "$WINEPREFIX/hold" && mkfifo "$WINEPREFIX/hold"
+    wine "$exe" s <"$WINEPREFIX/hold" >"$out.2" 2>&1 &
+    holder=$! && exec 7>"$WINEPREFIX/hold"
+    within 120 asking "$out.2" || problem "the second program never asked"
+    [ "$session" = ends-session ] || { boot stand-in; dlls="$dlls;wineboot.exe=n"; }
+}
+release_session() {  # a real log-off must end the holder; otherwise no answer ends it
+    [ "$session" = ends-session ] || { boot wine; kill -0 "$holder" || problem "the session ended"; exec 7>&-; }
+    within 120 eval '! kill -0 $holder 2>/dev/null' || problem "the second program was not ended"
+    exec 7>&-
+}
+answer() {  # a problem goes through a file: this runs in a pipeline's subshell
+    [ -z "$drop" ] || { within 120 asking "$out" && drop_winlogon_key || echo "the prompt never showed" >"$out.why"; }
+    printf "$input"
 }
 
-# CONSOLE NAME ARRANGE SCREEN ANSWER...: the same, at a real console (tmux is the terminal; Ctrl+Z is a character
-# there, as on Windows, not job control) with DesktopSwitch.exe s. Each ANSWER, tmux keys, or "drop", is given
-# once the prompt shows; Enter answers the pause. SCREEN is the console then, without the pause prompt, ending in
-# the exit code. The program runs inside raw_console.exe when the name says "raw".
+# run NAME EXIT TRANSCRIPT [FLAG...] [-- ARGUMENT...]: DesktopSwitch.exe with the ARGUMENTs, its input a pipe,
+# writes TRANSCRIPT, exits with EXIT and leaves "Shell" as --shell says. A log-off that ends the session may end
+# the program before its pause.
+run() {
+    local name=$1 code=$2 want=$3 rc
+    shift 3 && given "$@" && rm -f "$out" "$out.2" "$out.why"
+    [ -z "$session" ] || hold_session
+    answer | WINEDLLOVERRIDES=$dlls timeout 120 wine "$exe" "${args[@]}" >"$to" 2>/dev/null
+    rc=$? && [ "$rc" = "$code" ] || problem "exit code: expected $code, got $rc"
+    [ ! -e "$out.why" ] || problem "$(cat "$out.why")"
+    [ -z "$session" ] || release_session
+    sed 's/Press any key to continue.*/<pause>/' "$out" 2>/dev/null >"$out.got"
+    [ "$session" != ends-session ] || sed -i '$ s/<pause>$//' "$out.got"
+    [ "$to" != "$out" ] || compare "${want//$'\n'/$'\r\n'}"
+    stored "$shell"
+    report "$name"
+}
+
+# console NAME SCREEN [FLAG...] [-- KEYS...]: DesktopSwitch.exe s at a real console (tmux is the terminal; Ctrl+Z
+# and Ctrl+C are characters there, as at a Windows console). Each KEYS and Enter answers one prompt once it
+# shows; Enter answers the pause, unless the log-off ends it. SCREEN is the console then, without the pause
+# prompt, and the exit code. --interrupt sends a Ctrl+C event (Wine turns SIGINT into one) at the first prompt
+# and at the pause. --raw starts the program from a parent that cleared processed, line and echo input, and
+# answers once the parent has seen the mode of the first read.
 tm() { tmux -L "desktopswitch-$$" "$@"; }
 console() {
-    row=$1; local arrange=$2 want=$3 asked=0 screen= cmd="'$exe' s"; shift 3
-    appliance; eval "$arrange"; tm kill-server 2>/dev/null
-    [[ $row == *raw* ]] && cmd="'$build/tests/raw_console.exe' 'Z:${exe//\//\\}' s"
-    tm new-session -d -x 2400 -y 50 "stty -isig; wine $cmd; echo rc=\$?; sleep 60"
-    for _ in $(seq 300); do
-        screen=$(tm capture-pane -p -J | sed '/^$/d; s/Press any key to continue\.* *//')
-        [[ $screen == *rc=* ]] && break
-        if [ $# -gt 0 ] && [ "$(grep -c Yes/No <<<"$screen")" -gt $asked ]; then
-            [ "$1" = drop ] && drop || { tm send-keys $1 Enter; asked=$((asked + 1)); }; shift
+    local name=$1 want=$2 asked=0 paused= screen ready=Yes/No program=("$exe" s) end=$((SECONDS + 120))
+    shift 2 && given "$@" && tm kill-server 2>/dev/null
+    [ -z "$raw" ] || program=("$build/tests/raw_console.exe" "Z:${exe//\//\\}" s) ready='^read'
+    tm new-session -d -x 2400 -y 50 bash -c 'stty -isig; (echo $BASHPID >"$0.pid"; exec wine "$@") 2>"$0.err"
+        echo rc=$?; sleep 600' "$out" "${program[@]}"
+    until screen=$(tm capture-pane -p -J | sed 's/Press any key to continue\.* *//; /^$/d'); [[ $screen == *rc=* ]]; do
+        [ $SECONDS -lt $end ] || { problem "still running after 120 s"; break; }
+        if [ $asked -lt ${#args[@]} ] && [ "$(cat - "$out.err" <<<"$screen" 2>/dev/null | grep -c "$ready")" -gt $asked ]; then
+            [ -z "$interrupt" ] || [ $asked != 0 ] || kill -INT "$(cat "$out.pid")"
+            [ -z "$drop" ] || [ $asked != 0 ] || drop_winlogon_key
+            tm send-keys ${args[$asked]} Enter && asked=$((asked + 1))
+        elif [ -z "$paused" ] && [ "$session" != ends-session ] && tm capture-pane -p | grep -q 'Press any key'; then
+            [ -z "$interrupt" ] || kill -INT "$(cat "$out.pid")"
+            tm send-keys Enter && paused=1
         fi
-        tm capture-pane -p | grep -q 'Press any key' && tm send-keys Enter
         sleep 0.1
     done
     tm kill-server
-    [ "$screen" = "$want" ] || fail "$want" "$screen"
+    # What went to standard error follows: only a test's parent writes there.
+    { printf '%s' "$screen"; [ ! -s "$out.err" ] || { echo; tr -d '\r' <"$out.err"; }; } >"$out.got" && compare "$want"
+    report "$name"
 }
 
-# One server for all rows, not one for each; Wine's own wineboot.exe back first, after any run cut short.
-[ "$4" = binary ] || { boot wine; wineserver -p; trap 'wineserver -k' EXIT; }
-case $4 in
+# One server for all rows; Wine's own wineboot.exe back first, after any run cut short.
+[ "$table" = binary ] || { boot wine; wineserver -p; trap 'wineserver -k' EXIT; }
+case $table in
 runs)
-    row 'a refused log-off' 'local -x WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=d"' 'echo y' \
-        "$P$logoff<pause>" 255 "$recorder" s
-    row 'only the first character counts' '' "printf 'maybe\n\n y\n1\nNope\n'" "$P$P$P$P$P" 0 previous.exe S
-    row 'declined' '' "echo nO" "$P" 0 previous.exe s
-    row 'end of input' '' "echo ok" "$P$P$noanswer<pause>" 255 previous.exe s
-    row 'no argument' '' 'echo y' "$wrong<pause>" 255 previous.exe
-    row 'two arguments' '' 'echo y' "$wrong<pause>" 255 previous.exe s w
-    row 'two letters' '' 'echo y' "$wrong<pause>" 255 previous.exe sw
-    row 'an empty argument' '' 'echo y' "$wrong<pause>" 255 previous.exe ''
-    row 'another letter' '' 'echo y' "$wrong<pause>" 255 previous.exe x
-    row 'a letter that is S only to Unicode' '' 'echo y' "$wrong<pause>" 255 previous.exe ſ
-    row 'no Winlogon key' drop 'echo y' "$nowin<pause>" 255 '' s
-    row 'the software key only in the 64-bit view' "reg delete '$tarn' /reg:32" 'echo y' "$notarn<pause>" 255 \
-        previous.exe s
-    row 'a marker of another type' 'put NVR 1 /t REG_DWORD' 'echo y' "$nonvr$notnvr<pause>" 255 previous.exe s
-    row 'a marker other than 1' 'put NVR 0' 'echo y' "$notnvr<pause>" 255 previous.exe s
-    row 'no path' "reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
-    row 'an empty path' "put INSTALL_PATH ''" "echo y" "$P$failed<pause>" 255 previous.exe s
-    row 'one unit too long' "put INSTALL_PATH 'D$long'" "echo y" "$P$nopath$failed<pause>" 255 previous.exe s
-    row 'a refused write shows the value as one line' 'put INSTALL_PATH "$odd"' "{ asking $out; drop; echo y; }" \
-        "$P$set_shell$shown$suffix.
-$failed<pause>" 255 '' s
-    row 'a full output device' 'to=/dev/full' 'echo maybe' '' 255 previous.exe s
-    row 'nothing after Ctrl+Z is read' '' "printf 'x\x1ay\n'" "$P$P$noanswer<pause>" 255 previous.exe s
-    row 'Ctrl+Z after a long line' '' "printf 'n$xs\x1a\n'" "$P" 0 previous.exe s
-    row 'the NVR desktop, from the 32-bit view, expanded' "put INSTALL_PATH '%SystemDrive%\\录像' /t REG_EXPAND_SZ" \
-        "echo yes" "$P$done<pause>" 0 'C:\录像'"$suffix" s
-    [ "$(shell_value 32)" = wow32.exe ] || fail "the 32-bit Shell untouched" "$(shell_value 32)"
-    row 'the Windows desktop, no path read' "stays=1; reg delete '$tarn' /v INSTALL_PATH /reg:32" "echo Y" \
-        "$P$done<pause>" 0 explorer.exe W
-    row 'the longest path' "stays=1; put INSTALL_PATH '$long'" "echo y" "$P$done<pause>" 0 "$long$suffix" s
-    row 'Ctrl+Z ends the input, the line before it answers' stays=1 "printf 'y\x1a\n'" "$P$done<pause>" 0 "$recorder" s
-    row='a smashed stack ends the program, whose guard is drawn afresh'  # STATUS_STACK_BUFFER_OVERRUN
+    run 'a refused log-off; a path ending in \ is not trimmed' 255 "$ask$logoff_refused" --refuse-logoff \
+        --path='D:\Recorder\' --shell='D:\Recorder\'"$program" -- s
+    run 'only the first character counts' 0 "$ask$ask$ask$ask$ask" --input='maybe\n\n y\n1\nNope\n' -- S
+    run 'declined' 0 "$ask" --input='nO\n' -- s
+    run 'end of input' 255 "$ask$ask$no_answer" --input='ok\n' -- s
+    run 'no argument' 255 "$wrong_parameters"
+    run 'two arguments' 255 "$wrong_parameters" -- s w
+    run 'two letters' 255 "$wrong_parameters" -- sw
+    run 'an empty argument' 255 "$wrong_parameters" -- ''
+    run 'another letter' 255 "$wrong_parameters" -- x
+    run 'a letter that is S only to Unicode' 255 "$wrong_parameters" -- ſ
+    run 'neither key: the Winlogon key is opened first' 255 "$no_winlogon_key" --no-winlogon-key --no-software-key \
+        --shell= -- s
+    run 'the software key only in the 64-bit view' 255 "$no_software_key" --no-software-key -- s
+    run 'a marker of another type' 255 "$unread_marker$not_an_appliance" --dword-marker -- s
+    for marker in 0 11 '1 ' 01; do
+        run "the marker \"$marker\"" 255 "$not_an_appliance" --marker="$marker" -- s
+    done
+    run 'no path' 255 "$ask$unread_path$switch_failed" --no-path -- s
+    run 'an empty path' 255 "$ask$switch_failed" --path= -- s
+    run 'a path one unit too long' 255 "$ask$unread_path$switch_failed" --path="D$longest" -- s
+    run 'a refused write of explorer.exe' 255 "$ask${refused_write}explorer.exe."$'\n'"$switch_failed" \
+        --drop-winlogon-key-at-prompt --shell= -- w
+    run 'a refused write shows the value as one line' 255 "$ask$refused_write$odd_shown$program."$'\n'"$switch_failed" \
+        --path="$odd" --drop-winlogon-key-at-prompt --shell= -- s
+    run 'a full output device' 255 '' --out=/dev/full --input='maybe\n' -- s
+    run 'nothing after Ctrl+Z is read' 255 "$ask$ask$no_answer" --input='x\x1ay\n' -- s
+    run 'Ctrl+Z after a long line' 0 "$ask" --input="$long_answer"'\x1a\n' -- s
+    run 'the NVR desktop, from the 32-bit view, expanded' 0 "$ask$done" --ends-session \
+        --expanding-path='%SystemDrive%\录像' --shell='C:\录像'"$program" -- s
+    run 'the Windows desktop reads no path' 0 "$ask$done<pause>" --session-stays --no-path --input='Y\n' \
+        --shell=explorer.exe -- W
+    run 'the longest path, after an answer asked again' 0 "$ask$ask$done<pause>" --session-stays \
+        --path="$longest" --input='maybe\ny\n' --shell="$longest$program" -- s
+    run 'Ctrl+Z ends the input, the line before it answers' 0 "$ask$done<pause>" --session-stays --input='y\x1a\n' \
+        --shell="$recorder$program" -- s
+    problems= # STATUS_STACK_BUFFER_OVERRUN ends each run of a smashed stack, whose guard differs between runs.
     guards=$(for _ in 1 2; do wine "$build/tests/smash.exe"; echo "rc=$?"; done | tr -d '\r' | tr '\n' ' ')
     [[ $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9\ $ ]] && [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ] &&
-        [ "${BASH_REMATCH[1]}" != 0 ] || fail "two different guards, each run ended by its overrun" "$guards" ;;
+        [ "${BASH_REMATCH[1]}" != 0 ] || problem "two different guards, each run ended by its overrun: $guards"
+    report 'a smashed stack ends the program' ;;
 console)
-    console 'look-alikes are asked again' '' "${P}Ｙ"$'\n'"${P}ｎ"$'\n'"${P}nope"$'\nrc=0' Ｙ ｎ nope
-    console 'Ctrl+Z alone is no answer' '' "${P}^Z"$'\n'"${noanswer}rc=255" C-z
+    console 'look-alikes are asked again' "${ask}Ｙ"$'\n'"${ask}ｎ"$'\n'"${ask}nope"$'\nrc=0' -- Ｙ ｎ nope
+    console 'Ctrl+Z alone is no answer' "${ask}^Z"$'\n'"${no_answer%<pause>}rc=255" -- C-z
     # Wine ends the read at Ctrl+C; Windows' default handler may end the program first. Neither changes anything.
-    console 'Ctrl+C is no answer' '' "${P}${noanswer}rc=255" C-c
-    console 'Ctrl+Z ends the line it ends' '' "${P}y^Z"$'\n'"${done}rc=0" 'y C-z'
-    console 'nothing after Ctrl+Z is read' '' "${P}x^Zy"$'\n'"${P}${noanswer}rc=255" 'x C-z y'
-    console 'Ctrl+Z after a line longer than one read' '' "${P}n$xs^Z"$'\nrc=0' "n$xs C-z"
-    console 'raw: a parent that left no line input, but insert mode' '' \
-        "${P}xn"$'\n'"${P}x^Z"$'\n'"${P}${noanswer}mode kept"$'\nrc=255' 'n Left x' 'x C-z'
-    console 'a refused write shows its value as itself' "put INSTALL_PATH 'D:\\录像'" \
-        "${P}y"$'\n'"${set_shell}D:\\录像$suffix."$'\n'"${failed}rc=255" drop y ;;
+    console 'Ctrl+C is no answer' "${ask}${no_answer%<pause>}rc=255" -- C-c
+    console 'Ctrl+Z ends the line it ends' "${ask}y^Z"$'\n'"${done}rc=0" --ends-session -- 'y C-z'
+    console 'nothing after Ctrl+Z is read' "${ask}x^Zy"$'\n'"${ask}${no_answer%<pause>}rc=255" -- 'x C-z y'
+    console 'Ctrl+Z after a line longer than one read' "${ask}${long_answer}^Z"$'\nrc=0' -- "$long_answer C-z"
+    console 'a parent that cleared processed, line and echo input' "${ask}x^Zn"$'\n'"${ask}${no_answer%<pause>}mode kept
+rc=255
+read with line echo"$'\n' --raw -- 'n Left x C-z'
+    console 'a refused write shows its value as itself' \
+        "${ask}y"$'\n'"${refused_write}D:\\录像$program."$'\n'"${switch_failed%<pause>}rc=255" \
+        --path='D:\录像' --drop-winlogon-key-at-prompt -- y ;;
 binary)  # a hardened, reproducible console program for Vista and later that needs only system DLLs and no elevation
-    arch=([32]=i686 [64]=x86_64) pe=([32]='(PE32)' [64]='(PE32+)') manifest=([32]=x86 [64]=amd64)
-    info=$(${arch[$3]}-w64-mingw32-objdump -p "$exe"
+    arch=([32]=i686 [64]=x86_64) pe=([32]='(PE32)' [64]='(PE32+)') manifest=([32]=x86 [64]=amd64) problems=
+    info=$(${arch[$bits]}-w64-mingw32-objdump -p "$exe"
         grep -ao 'processorArchitecture="[a-z0-9]*"\|level="asInvoker" uiAccess="false"\|supportedOS Id="[^"]*"' "$exe")
-    for want in "Magic.*${pe[$3]}" 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
+    for want in "Magic.*${pe[$bits]}" 'Subsystem.*Windows CUI' 'Time/Date.*1970' DYNAMIC_BASE NX_COMPAT \
         $'MajorOSystemVersion\t6' $'MinorOSystemVersion\t0' $'MajorSubsystemVersion\t6' $'MinorSubsystemVersion\t0' \
-        'Base Relocation Directory \[.reloc\]' "processorArchitecture=\"${manifest[$3]}\"" \
+        'Base Relocation Directory \[.reloc\]' "processorArchitecture=\"${manifest[$bits]}\"" \
         'level="asInvoker" uiAccess="false"' SystemFunction036 \
         e2011457-1546-43c5-a5fe-008deee3d3f0; do  # Windows Vista among the supported
-        grep -q "$want" <<<"$info" || fail "$want" none
+        grep -q "$want" <<<"$info" || problem "no $want"
     done
     dlls=$(sed -n 's/.*DLL Name: //p' <<<"$info" | tr a-z A-Z | sort | tr '\n' ' ')
-    [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || fail "system DLLs only" "$dlls"
-    grep -q -- -D_FORTIFY_SOURCE=2 "$build/CMakeFiles/desktopswitch_core.dir/flags.make" || fail "fortified calls" none
-    [ "$(stat -c %s "$exe")" -lt 1572864 ] || fail "under 1.5 MB" "$(stat -c %s "$exe") bytes" ;;
-*) fail "a known scenario" "$4" ;;
+    [ "$dlls" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || problem "not system DLLs only: $dlls"
+    [ "$(stat -c %s "$exe")" -lt 1572864 ] || problem "over 1.5 MB: $(stat -c %s "$exe") bytes"
+    report 'the file' ;;
+*) echo "unknown table $table"; exit 2 ;;
 esac
-echo "PASS $4"
+[ ${#failed[@]} = 0 ] || { printf 'FAIL: %s of %s rows:\n' ${#failed[@]} $rows; printf '  %s\n' "${failed[@]}"; exit 1; }
+echo "PASS $table: $rows rows"
