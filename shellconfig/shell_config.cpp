@@ -59,5 +59,9 @@ bool SetWinlogonShell(HKEY winlogonKey, HKEY softwareKey, DesktopTarget target) 
         default: return false;
     }
     if (shell.empty()) return false;  // the read already said why, or INSTALL_PATH is empty
+    if (shell.find(L',') != std::wstring::npos) {
+        WriteLine(L"The shell path contains a comma, which Winlogon reads as a list of programs: " + shell + L'.');
+        return false;
+    }
     return WriteStringValue(winlogonKey, L"Shell", shell);
 }

@@ -47,5 +47,7 @@ bool IsNvrAppliance(HKEY softwareKey);
 // Full path of the appliance shell program below "INSTALL_PATH", or empty.
 std::wstring ResolveNvrShellPath(HKEY softwareKey);
 
-// Writes "Shell" for the target; reads the software key only for the NVR desktop.
+// Writes "Shell" for the target; reads the software key only for the NVR
+// desktop. A shell holding a comma is refused with a detail line: Winlogon
+// would read it as a list of programs and start none of the appliance's.
 bool SetWinlogonShell(HKEY winlogonKey, HKEY softwareKey, DesktopTarget target);

@@ -76,9 +76,10 @@ private:
 
 // Hands out what was typed, as typed. Ctrl+Z ends the input where it stands
 // and for good, as the runtime's text mode ends a redirected stream: the text
-// before it is the last line, nothing after it is read. Each read adds line
-// input and echo to the parent's mode, so Enter ends a line the user can see
-// while the user's editing settings (insert mode) stay; the mode is put back.
+// before it is the last line, nothing after it is read. Each read adds
+// processed, line and echo input to the parent's mode: without processed
+// input Windows' console ends no line at Enter, and Ctrl+C would not end the
+// read. The user's editing settings (insert mode) stay; the mode is put back.
 class ConsoleInputBuffer : public std::wstreambuf {
 public:
     explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
@@ -87,7 +88,7 @@ protected:
     int_type underflow() override {
         DWORD mode, read = 0;
         GetConsoleMode(input_, &mode);
-        SetConsoleMode(input_, mode | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+        SetConsoleMode(input_, mode | ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
         if (!ended_ && !ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr))
             read = 0;
         SetConsoleMode(input_, mode);
@@ -102,10 +103,18 @@ private:
     std::array<wchar_t, 1024> typed_{};
 };
 
-// Puts the buffers in place before wmain. They are never destroyed: the
-// runtime flushes std::wcout after the last static destructor.
+// Ctrl+C and Ctrl+Break are the user's answer, not the program's end: at the
+// prompt the console ends the read (no answer), at the pause the pause ends,
+// and once "Shell" is written nothing stops the log-off request. Closing the
+// console, log-off and shutdown stay Windows' to handle.
+BOOL WINAPI ClaimInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
+// Puts the buffers and the handler in place before wmain. The buffers are
+// never destroyed: the runtime flushes std::wcout after the last static
+// destructor.
 const struct ConsoleStreams {
     ConsoleStreams() {
+        SetConsoleCtrlHandler(ClaimInterrupt, TRUE);
         std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
         if (const HANDLE input = GetStdHandle(STD_INPUT_HANDLE); IsConsole(input))
             std::wcin.rdbuf(new ConsoleInputBuffer(input));

@@ -22,6 +22,7 @@ no_answer=$'No answer was given. The desktop was not switched.\n<pause>'
 done=$'The operation is completed successfully.\n'
 logoff_refused=$'Failed to log off current user. Please manually log off and log on again.\n<pause>'
 refused_write='Failed to set value. Value name: Shell, value: '
+comma='The shell path contains a comma, which Winlogon reads as a list of programs: '
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe' recorder='D:\Recorder'
 longest=$(printf 'D%.0s' $(seq 2046)) long_answer=n$(printf 'x%.0s' $(seq 2000))
 # Control characters at the edges of each range, shown as U+FFFD, beside neighbours shown as themselves.
@@ -185,6 +186,8 @@ runs)
     run 'no path' 255 "$ask$unread_path$switch_failed" --no-path -- s
     run 'an empty path' 255 "$ask$switch_failed" --path= -- s
     run 'a path one unit too long' 255 "$ask$unread_path$switch_failed" --path="D$longest" -- s
+    run 'a path with a comma' 255 "$ask$comma"'C:\Telvora, Inc.\TARN'"$program."$'\n'"$switch_failed" \
+        --path='C:\Telvora, Inc.\TARN' -- s
     run 'a refused write of explorer.exe' 255 "$ask${refused_write}explorer.exe."$'\n'"$switch_failed" \
         --drop-winlogon-key-at-prompt --shell= -- w
     run 'a refused write shows the value as one line' 255 "$ask$refused_write$odd_shown$program."$'\n'"$switch_failed" \
@@ -208,14 +211,14 @@ runs)
 console)
     console 'look-alikes are asked again' "${ask}Ｙ"$'\n'"${ask}ｎ"$'\n'"${ask}nope"$'\nrc=0' -- Ｙ ｎ nope
     console 'Ctrl+Z alone is no answer' "${ask}^Z"$'\n'"${no_answer%<pause>}rc=255" -- C-z
-    # Wine ends the read at Ctrl+C; Windows' default handler may end the program first. Neither changes anything.
-    console 'Ctrl+C is no answer' "${ask}${no_answer%<pause>}rc=255" -- C-c
+    # Wine ends the read at the key Ctrl+C; Windows' console ends it too, and signals the event the program claims.
+    console 'Ctrl+C is no answer, and its event ends nothing' "${ask}${no_answer%<pause>}rc=255" --interrupt -- C-c
     console 'Ctrl+Z ends the line it ends' "${ask}y^Z"$'\n'"${done}rc=0" --ends-session -- 'y C-z'
     console 'nothing after Ctrl+Z is read' "${ask}x^Zy"$'\n'"${ask}${no_answer%<pause>}rc=255" -- 'x C-z y'
     console 'Ctrl+Z after a line longer than one read' "${ask}${long_answer}^Z"$'\nrc=0' -- "$long_answer C-z"
     console 'a parent that cleared processed, line and echo input' "${ask}x^Zn"$'\n'"${ask}${no_answer%<pause>}mode kept
 rc=255
-read with line echo"$'\n' --raw -- 'n Left x C-z'
+read with processed line echo"$'\n' --raw -- 'n Left x C-z'
     console 'a refused write shows its value as itself' \
         "${ask}y"$'\n'"${refused_write}D:\\录像$program."$'\n'"${switch_failed%<pause>}rc=255" \
         --path='D:\录像' --drop-winlogon-key-at-prompt -- y ;;
