@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The release a technician downloads, made with the README's command from a copy of the sources at a longer path:
-# interrupted while it signs, unsigned, refused for each bad password, certificate or time-stamp server, then
-# signed and time-stamped by an authority on the loopback address. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
+# The release a technician downloads, made with the README's command from a copy of the sources under a path that
+# globs would misread: interrupted while it signs, unsigned, refused for each bad password, certificate or
+# time-stamp server, signed without a password, then signed from a relative path and time-stamped by an authority
+# on the loopback address. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
 src=$1 build=$2 version=$3 work=$2/release-check
-copy=$work/a-copy-of-the-sources-at-a-longer-path zip=DesktopSwitch-$version-win32
+copy="$work/a copy [1] of the sources" zip=DesktopSwitch-$version-win32
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
 release() { (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1; }  # LOG
 left() { ls "$copy/build/release" | grep -E 'DesktopSwitch-|signing' | tr '\n' ' '; }
@@ -19,27 +20,35 @@ unpack() {  # NAME: the zip, checked against the sum published beside it, and it
     (cd "$work/$1" && sha256sum -c --quiet SHA256SUMS) || fail "matching SHA256SUMS" mismatch
     [ "$(grep -c $'\r$' "$work/$1/README.txt")" = "$(wc -l <"$work/$1/README.txt")" ] || fail "CR LF" LF
 }
+serve() {  # SCRIPT: a Python server on the loopback address, $server; $port once it says it
+    rm -f port && { python3 -c "$1" >port 2>/dev/null & } && server=$! && trap 'kill $server 2>/dev/null' EXIT
+    for _ in $(seq 1200); do [ -s port ] && port=$(cat port) && return; sleep 0.1; done; fail "a server's port" none
+}
 rm -rf "$work" && mkdir -p "$copy" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$copy") && cd "$work"
 cert() {  # NAME SUBJECT OPTION...: a key, a self-signed certificate and both in NAME.pfx
     openssl req -x509 -newkey rsa:2048 -nodes -utf8 -subj "$2" -keyout "$1.key" -out "$1.pem" "${@:3}" 2>/dev/null &&
         openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -passout pass:secret -out "$1.pfx"
 }
-printf '%s\n' '[ca]' default_ca=ca '[ca]' database=index new_certs_dir=. serial=serial default_md=sha256 policy=p \
+dated() {  # NAME START END: sign.key's certificate valid from START to END
+    openssl ca -batch -config openssl.cnf -selfsign -keyfile sign.key -in sign.csr -startdate "$2" -enddate "$3" \
+        -out "$1.pem" 2>/dev/null && openssl pkcs12 -export -inkey sign.key -in "$1.pem" -passout pass:secret -out "$1.pfx"
+}
+printf '%s\n' '[ca]' default_ca=ca '[ca]' unique_subject=no database=index new_certs_dir=. serial=serial default_md=sha256 policy=p \
     '[p]' commonName=supplied '[tsa]' default_tsa=t '[t]' serial=serial signer_cert=tsa.pem signer_key=tsa.key \
     signer_digest=sha256 default_policy=1.2.3.4 digests=sha256 ess_cert_id_alg=sha256 >openssl.cnf
 : >index && echo 01 >serial && cert sign '/O=Example Org/CN=Tëst Signer' -days 2 -addext extendedKeyUsage=codeSigning &&
-    cert server /CN=Server -days 2 -addext extendedKeyUsage=serverAuth &&
+    cert server '/OU=Code Signing/CN=Server' -days 2 -addext extendedKeyUsage=serverAuth &&
     cert tsa /CN=TSA -days 3650 -addext extendedKeyUsage=critical,timeStamping &&
-    openssl req -new -key sign.key -subj /CN=Old -out old.csr && openssl ca -batch -config openssl.cnf -selfsign \
-        -keyfile sign.key -in old.csr -startdate 20200101000000Z -enddate 20200102000000Z -out old.pem 2>/dev/null &&
-    openssl pkcs12 -export -inkey sign.key -in old.pem -passout pass:secret -out old.pfx || fail certificates none
+    openssl req -new -key sign.key -subj /CN=Dated -out sign.csr && dated old 20200101000000Z 20200102000000Z &&
+    dated future 20400101000000Z 20400102000000Z &&
+    openssl pkcs12 -export -inkey sign.key -in sign.pem -passout pass: -out open.pfx || fail certificates none
 export DESKTOPSWITCH_SIGN_PASSWORD=secret DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
 # A time-stamp server that takes the request and never answers: the password waits, for its owner only.
-python3 -c 'import socket, time; s = socket.create_server(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True)
-held = s.accept(); time.sleep(60)' >port 2>/dev/null & silent=$! && sleep 1 && stamps=http://127.0.0.1:$(cat port)
-(cd "$copy" && DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$stamps exec setsid cmake --workflow \
-    --preset release) >interrupted.log 2>&1 & for _ in $(seq 300); do [ -e "$copy/build/release/signing/password" ] && break; sleep 0.1; done
-mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!; kill $silent
+serve 'import socket, time; s = socket.create_server(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True); held = s.accept(); time.sleep(600)'
+(cd "$copy" && DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port exec setsid cmake --workflow --preset release) >interrupted.log 2>&1 &
+for _ in $(seq 1200); do [ -e "$copy/build/release/signing/password" ] && break; sleep 0.1; done
+mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!; kill $server
 [ "$mode" = 600 ] && [ -n "$(left)" ] || fail "an owner-only password, left by Ctrl+C" "$mode $(left)"
 
 DESKTOPSWITCH_SIGN_PFX= release unsigned || fail made "$(tail "$work/unsigned.log")"
@@ -53,13 +62,17 @@ for want in "FILEVERSION ${version//./, }, 0" "PRODUCTVERSION ${version//./, }, 
     grep -qF "$want" <<<"$resources" || fail "$want" "$resources"
 done
 
+# Each refusal also proves that the unsigned zip before it was removed, under a path a glob would misread.
 DESKTOPSWITCH_SIGN_PASSWORD=wrong refused wrong 'invalid password'
 DESKTOPSWITCH_SIGN_PFX=$work/old.pfx refused expired 'the certificate has expired'
+DESKTOPSWITCH_SIGN_PFX=$work/future.pfx refused future 'the certificate is not valid yet'
 DESKTOPSWITCH_SIGN_PFX=$work/server.pfx refused server 'the certificate is not for code signing'
 DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused silent 'RFC 3161 timestamping failed'
+DESKTOPSWITCH_SIGN_PASSWORD= DESKTOPSWITCH_SIGN_PFX=$work/open.pfx release open && [ "$(left)" = "$zip.zip $zip.zip.sha256 " ] ||
+    fail "a release signed with a certificate that has no password" "$(tail -4 open.log; left)"
 
 # A time-stamp authority on the loopback address, for one request, made of openssl's ts commands.
-python3 -c 'import http.server, subprocess
+serve 'import http.server, subprocess
 class Authority(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
         open("query", "wb").write(self.rfile.read(int(self.headers["Content-Length"])))
@@ -67,8 +80,9 @@ class Authority(http.server.BaseHTTPRequestHandler):
         self.send_response(200); self.send_header("Content-Type", "application/timestamp-reply"); self.end_headers()
         self.wfile.write(open("reply", "rb").read())
 server = http.server.HTTPServer(("127.0.0.1", 0), Authority); print(server.server_port, flush=True)
-server.timeout = 60; server.handle_request()' >port 2>/dev/null & sleep 1
-DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat port) release signed || fail signed "$(tail "$work/signed.log")"
+server.timeout = 600; server.handle_request()'
+DESKTOPSWITCH_SIGN_PFX=../sign.pfx DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port release signed ||
+    fail "signed, from a path relative to the sources" "$(tail "$work/signed.log")"
 unpack "$zip" && exe=$work/$zip/DesktopSwitch.exe && grep -q '^       Tëst Signer'$'\r$' "$zip/README.txt" ||
     fail "the signer named in README.txt" "$(grep -A2 'one signer' "$zip/README.txt")"
 later=$(($(date +%s) + 10 * 86400))  # after the signing certificate has expired

@@ -1,6 +1,5 @@
-// Starts a program on a console left without processed, line and echo input, as a careless parent may leave it.
-// Says on standard error, not on the console the program reads, which of the three the console had while the
-// program first read; then whether the program put the parent's mode back. Usage: raw_console PROGRAM ARGUMENT
+// Starts a program on a console left without processed, line and echo input, as a careless parent may leave it;
+// says which of them its first read had (on standard error), then if it put the mode back. Usage: raw_console EXE ARG
 #include <windows.h>
 
 #include <process.h>

@@ -5,19 +5,14 @@
 
 extern "C" std::uintptr_t __stack_chk_guard;
 
-namespace {
-
-[[gnu::noinline]] char Overrun(int count) {
+[[gnu::noinline]] static char Overrun(int count) {
     volatile char buffer[8];
     for (int i = 0; i < count; ++i) buffer[i] = 'x';
     return buffer[0];
 }
 
-}  // namespace
-
 int wmain(int argc, wchar_t*[]) {
     std::printf("%llx\n", static_cast<unsigned long long>(__stack_chk_guard));
     std::fflush(stdout);
-    std::printf("returned %c\n", Overrun(argc * 64));
-    return 0;
+    return Overrun(argc * 64);
 }
