@@ -59,9 +59,9 @@ given() {  # FLAG... [-- ARGUMENT...]: the appliance, as the FLAGs change it; th
     done
 }
 problem() { problems+="$*"$'\n'; }
-report() {  # NAME: ok, or not ok with the problems
+report() {  # NAME: ok, or not ok with the problems (and the end, with E2E_FAIL_FAST set)
     rows=$((rows + 1)) && [ -z "$problems" ] && echo "ok $rows - $1" && return
-    echo "not ok $rows - $1" && printf '%s' "$problems" | sed 's/^/    /' && failed+=("$1")
+    echo "not ok $rows - $1" && printf '%s' "$problems" | sed 's/^/    /' && failed+=("$1") && [ -z "${E2E_FAIL_FAST:-}" ] || exit 1
 }
 compare() { local diff && printf '%s' "$1" >"$out.want"  # what was written against TEXT, as a diff
     diff=$(diff --label expected --label written "$out.want" "$out.got") || problem "$(cat -v <<<"$diff")"; }
