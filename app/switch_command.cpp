@@ -43,6 +43,14 @@ std::optional<DesktopTarget> ParseTarget(int argc, const wchar_t* const argv[]) 
     }
 }
 
+// Ctrl+C and Ctrl+Break are no answer and never end the run, so every run
+// ends with its own line and exit code, and a written "Shell" is followed by
+// the log-off request. At the prompt they end the console's read, which is no
+// answer; at the pause the command interpreter decides for itself what they
+// do. Every other event (closing the console, log-off, shutdown) goes on to
+// the default handler, which ends the run.
+BOOL WINAPI ClaimInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
 // An owner of the opened key, empty when the platform failed or handed back no handle.
 RegKeyOwner OpenMachineKey(const wchar_t* path, REGSAM access) {
     HKEY key = nullptr;
@@ -53,6 +61,7 @@ RegKeyOwner OpenMachineKey(const wchar_t* path, REGSAM access) {
 }  // namespace
 
 int RunSwitchCommand(int argc, const wchar_t* const argv[]) {
+    SetConsoleCtrlHandler(ClaimInterrupt, TRUE);
     const std::optional<DesktopTarget> target = ParseTarget(argc, argv);
     if (!target) return Conclude(kWrongParameters);
 

@@ -5,6 +5,18 @@
 #include <array>
 #include <sstream>
 
+namespace {
+
+// A detail line, composed from its parts in a wide string stream.
+template <typename... Parts>
+void WriteDetail(const Parts&... parts) {
+    std::wostringstream line;
+    (line << ... << parts);
+    WriteLine(line.str());
+}
+
+}  // namespace
+
 RegKeyOwner::~RegKeyOwner() {
     if (key_ != nullptr) RegCloseKey(key_);  // nothing useful to do if the close fails
 }
@@ -20,9 +32,7 @@ std::wstring ReadStringValue(HKEY key, const std::wstring& subKey, const std::ws
     const LSTATUS status =
         RegGetValueW(key, subKey.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
     if (status != ERROR_SUCCESS) {
-        std::wostringstream line;
-        line << L"Failed to get value. Subkey: " << subKey << L", value: " << valueName << L'.';
-        WriteLine(line.str());
+        WriteDetail(L"Failed to get value. Subkey: ", subKey, L", value: ", valueName, L'.');
         return {};
     }
     return std::wstring(buffer.data());
@@ -34,9 +44,7 @@ bool WriteStringValue(HKEY key, const std::wstring& valueName, const std::wstrin
     const LSTATUS status =
         RegSetValueExW(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
     if (status != ERROR_SUCCESS) {
-        std::wostringstream line;
-        line << L"Failed to set value. Value name: " << valueName << L", value: " << data << L'.';
-        WriteLine(line.str());
+        WriteDetail(L"Failed to set value. Value name: ", valueName, L", value: ", data, L'.');
         return false;
     }
     return true;
@@ -60,7 +68,7 @@ bool SetWinlogonShell(HKEY winlogonKey, HKEY softwareKey, DesktopTarget target) 
     }
     if (shell.empty()) return false;  // the read already said why, or INSTALL_PATH is empty
     if (shell.find(L',') != std::wstring::npos) {
-        WriteLine(L"The shell path contains a comma, which Winlogon reads as a list of programs: " + shell + L'.');
+        WriteDetail(L"The shell path contains a comma, which Winlogon reads as a list of programs: ", shell, L'.');
         return false;
     }
     return WriteStringValue(winlogonKey, L"Shell", shell);

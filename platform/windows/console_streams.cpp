@@ -77,21 +77,25 @@ private:
 // Hands out what was typed, as typed. Ctrl+Z ends the input where it stands
 // and for good, as the runtime's text mode ends a redirected stream: the text
 // before it is the last line, nothing after it is read. Each read adds
-// processed, line and echo input to the parent's mode: without processed
-// input Windows' console ends no line at Enter, and Ctrl+C would not end the
-// read. The user's editing settings (insert mode) stay; the mode is put back.
+// processed, line and echo input to the parent's mode and puts the parent's
+// mode back afterwards, keeping the user's editing settings (insert mode).
+// Without processed input the console still ends the read at Enter, but hands
+// back the line with CR and no LF, so no line would ever end.
 class ConsoleInputBuffer : public std::wstreambuf {
 public:
     explicit ConsoleInputBuffer(HANDLE input) : input_(input) {}
 
 protected:
+    // A read that ends with no character is the end of input. The console ends
+    // a read that way at Ctrl+C and Ctrl+Break, which the run claims as no
+    // answer: asking again would ignore the key the user pressed to stop.
     int_type underflow() override {
         DWORD mode, read = 0;
-        GetConsoleMode(input_, &mode);
-        SetConsoleMode(input_, mode | ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
-        if (!ended_ && !ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr))
-            read = 0;
-        SetConsoleMode(input_, mode);
+        if (!ended_ && GetConsoleMode(input_, &mode)) {
+            SetConsoleMode(input_, mode | ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+            if (!ReadConsoleW(input_, typed_.data(), static_cast<DWORD>(typed_.size()), &read, nullptr)) read = 0;
+            SetConsoleMode(input_, mode);
+        }
         setg(typed_.data(), typed_.data(), std::find(typed_.data(), typed_.data() + read, L'\x1A'));
         ended_ = ended_ || egptr() != typed_.data() + read;
         return gptr() == egptr() ? traits_type::eof() : traits_type::to_int_type(*gptr());
@@ -103,18 +107,10 @@ private:
     std::array<wchar_t, 1024> typed_{};
 };
 
-// Ctrl+C and Ctrl+Break are the user's answer, not the program's end: at the
-// prompt the console ends the read (no answer), at the pause the pause ends,
-// and once "Shell" is written nothing stops the log-off request. Closing the
-// console, log-off and shutdown stay Windows' to handle.
-BOOL WINAPI ClaimInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
-
-// Puts the buffers and the handler in place before wmain. The buffers are
-// never destroyed: the runtime flushes std::wcout after the last static
-// destructor.
+// Puts the buffers in place before wmain. They are never destroyed: the
+// runtime flushes std::wcout after the last static destructor.
 const struct ConsoleStreams {
     ConsoleStreams() {
-        SetConsoleCtrlHandler(ClaimInterrupt, TRUE);
         std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
         if (const HANDLE input = GetStdHandle(STD_INPUT_HANDLE); IsConsole(input))
             std::wcin.rdbuf(new ConsoleInputBuffer(input));
