@@ -9,10 +9,12 @@ runs=${1:-21}
 bash scripts/setup.sh  # before the probe: it starts Wine's 32-bit loader, which must be installed
 export WINEPREFIX=$PWD/build/bench-prefix
 source scripts/wine_env.sh
-preset=$(runnable_build)
+say_route
+preset=$(timed_build)
+[ "$preset" = windows ] || echo "Timing the 64-bit build on the native loader: the 32-bit program would be timed with its emulator."
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
-[ -d "$WINEPREFIX" ] || make_prefix
+prefix_fits || make_prefix
 wineserver -p
 trap 'wineserver -k' EXIT
 wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null

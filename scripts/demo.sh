@@ -7,16 +7,16 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export WINEPREFIX=$PWD/build/demo-prefix
 source scripts/wine_env.sh
-preset=$(runnable_build)
+say_route
+preset=$(shown_build)
 if [ -n "$runs32" ]; then
     echo "Running the 32-bit DesktopSwitch.exe, the program that ships."
 else
-    echo "Running the 64-bit build of DesktopSwitch.exe, because $why32."
-    echo "It is built from the same sources as the 32-bit program that ships, and behaves the same."
+    echo "Running the 64-bit build of DesktopSwitch.exe, built from the same sources as the 32-bit program that ships."
 fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev/null
-if [ ! -d "$WINEPREFIX" ]; then
+if ! prefix_fits; then
     echo "Creating the demo appliance in $WINEPREFIX ..."
     make_prefix
     wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null
