@@ -4,21 +4,32 @@
 # DESKTOPSWITCH_SIGN_TIMESTAMP_URL when one is given. It writes the technician's guide, naming the signer
 # or saying that the release is unsigned, and SHA256SUMS over the program. Any failure stops the release with its
 # reason: nothing half-signed, or signed with a certificate Windows would not accept, is packaged.
+cmake_policy(VERSION 3.25)  # text compares as text: a quoted argument is never taken for a variable's name
 set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(secret "${DESKTOPSWITCH_SIGNING_DIR}")
 
-# Stops the release with WHY and what a tool said, removing the password first.
+# Stops the release with WHY and what a tool said, removing the password and the staged files first.
 function(refuse why said)
   file(REMOVE_RECURSE "${secret}")
+  include("${DESKTOPSWITCH_SOURCE_DIR}/release/unstage.cmake")
   message(FATAL_ERROR "Signing DesktopSwitch.exe failed, so nothing was packaged: ${why}\n${said}")
 endfunction()
 # Runs a signing step, refused with WHY when it fails; what it said is left in `said`.
 function(signing_step why)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
-  if(failed)
+  if(NOT failed STREQUAL "0")
     refuse("${why}" "${said}")
   endif()
   set(said "${said}" PARENT_SCOPE)
+endfunction()
+# The items of the list that follows a heading of openssl's extension text, such as "X509v3 Key Usage";
+# unset when the certificate has no such extension.
+function(usages heading text)
+  unset(items PARENT_SCOPE)
+  if(text MATCHES "${heading}:[^\n]*\n *([^\n]*)")
+    string(REPLACE ", " ";" items "${CMAKE_MATCH_1}")
+    set(items "${items}" PARENT_SCOPE)
+  endif()
 endfunction()
 
 if("$ENV{DESKTOPSWITCH_SIGN_PFX}" STREQUAL "")
@@ -30,6 +41,11 @@ else()
   find_program(OSSLSIGNCODE osslsigncode REQUIRED)
   set(pfx "$ENV{DESKTOPSWITCH_SIGN_PFX}")
   cmake_path(ABSOLUTE_PATH pfx BASE_DIRECTORY "${DESKTOPSWITCH_SOURCE_DIR}")
+  # openssl would wait for ever on a FIFO, and take a directory or a device for a broken certificate.
+  execute_process(COMMAND test -f "${pfx}" RESULT_VARIABLE not_a_file)
+  if(NOT not_a_file STREQUAL "0")
+    refuse("DESKTOPSWITCH_SIGN_PFX is not a regular file." "${pfx}")
+  endif()
   file(MAKE_DIRECTORY "${secret}")
   file(CHMOD "${secret}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   # A password goes through a file only its owner can read, never on a command line. Without one, openssl is
@@ -42,50 +58,96 @@ else()
     set(passin "file:${secret}/password")
     set(readpass -readpass "${secret}/password")
   endif()
+  # Every certificate the PKCS#12 file holds goes into the signature, as its chain: each must be valid now and,
+  # for RSA, at least 2048 bits long (NIST SP 800-131A disallows shorter keys for signatures).
+  set(pem "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----")
   signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nokeys
     -clcerts -out "${secret}/certificate.pem")
+  file(READ "${secret}/certificate.pem" signing_certificate)
+  string(REGEX MATCH "${pem}" signing_certificate "${signing_certificate}")
+  signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nokeys
+    -out "${secret}/chain.pem")
+  file(READ "${secret}/chain.pem" chain)
+  string(REGEX MATCHALL "${pem}" chain "${chain}")
+  string(TIMESTAMP now "%Y-%m-%d %H:%M:%SZ" UTC)  # the form of the dates below, so they compare as text
+  foreach(certificate IN LISTS chain)
+    set(which "a certificate of its chain")
+    if(certificate STREQUAL signing_certificate)
+      set(which "the certificate")
+    endif()
+    file(WRITE "${secret}/each.pem" "${certificate}\n")
+    signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/each.pem" -noout -subject
+      -startdate -enddate -dateopt iso_8601 -text -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux,no_extensions)
+    string(REGEX MATCH "^[^\n]*" subject "${said}")
+    string(REGEX MATCH "notBefore=([^\n]*)" valid "${said}")
+    if(CMAKE_MATCH_1 STRGREATER now)
+      refuse("${which} is not valid yet." "${subject}, valid from ${CMAKE_MATCH_1}")
+    endif()
+    string(REGEX MATCH "notAfter=([^\n]*)" valid "${said}")
+    set(expires "${CMAKE_MATCH_1}")
+    if(NOT expires STRGREATER now)
+      refuse("${which} has expired." "${subject}, valid until ${expires}")
+    endif()
+    if(said MATCHES "Public Key Algorithm: rsaEncryption\n *Public-Key: \\(([0-9]+) bit\\)")
+      if(CMAKE_MATCH_1 LESS 2048)
+        refuse("${which} has an RSA key of ${CMAKE_MATCH_1} bits, under the 2048 that signing needs." "${subject}")
+      endif()
+    endif()
+    if(which STREQUAL "the certificate")
+      set(signing_expires "${expires}")
+    endif()
+  endforeach()
+  # What the signing certificate may do is decided by its extensions alone, not by a name that says so. When
+  # present, the key usage must allow digital signatures (RFC 5280, 4.2.1.3) and the extended key usage must hold
+  # code signing (1.3.6.1.5.5.7.3.3) as a whole item: OpenSSL calls 1.3.6.1.4.1.311.2.1.22 "Microsoft Commercial
+  # Code Signing", which Windows does not take for it.
   signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/certificate.pem" -noout
-    -startdate -enddate -dateopt iso_8601)
-  string(TIMESTAMP now "%Y-%m-%d %H:%M:%SZ" UTC)  # the form of the dates above, so they compare as text
-  string(REGEX MATCH "notBefore=([^\n]*)" valid "${said}")
-  if(CMAKE_MATCH_1 STRGREATER now)
-    refuse("the certificate is not valid yet." "${said}")
+    -ext keyUsage,extendedKeyUsage)
+  usages("X509v3 Key Usage" "${said}")
+  if(DEFINED items AND NOT "Digital Signature" IN_LIST items)
+    refuse("the certificate's key usage does not allow digital signatures." "${said}")
   endif()
-  string(REGEX MATCH "notAfter=([^\n]*)" valid "${said}")
-  if(NOT CMAKE_MATCH_1 STRGREATER now)
-    refuse("the certificate has expired." "${said}")
-  endif()
-  # The extended key usage alone decides, not a name that says so: when present, it must allow code signing.
-  signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/certificate.pem" -noout
-    -ext extendedKeyUsage)
-  if(said MATCHES "Extended Key Usage" AND NOT said MATCHES "Code Signing")
+  usages("X509v3 Extended Key Usage" "${said}")
+  if(DEFINED items AND NOT "Code Signing" IN_LIST items)
     refuse("the certificate is not for code signing." "${said}")
   endif()
   signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/certificate.pem" -noout
     -nameopt multiline,utf8,-esc_msb -subject)
   # The name Windows shows for a signer: the first of these in the certificate's subject.
+  set(signer "")
   foreach(attribute commonName organizationalUnitName organizationName emailAddress)
     if(said MATCHES "\n +${attribute} += ([^\n]*)")
       set(signer "${CMAKE_MATCH_1}")
       break()
     endif()
   endforeach()
-  if(NOT signer)
+  if(signer STREQUAL "")
     refuse("the certificate names no signer." "${said}")
   endif()
   set(timestamp)
+  set(lasting "It has no time stamp: its signature stops being valid when the\n   certificate expires, on ${signing_expires}.")
   if(NOT "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}" STREQUAL "")
     set(timestamp -ts "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}")
+    set(lasting "It is time-stamped: its signature stays valid after the\n   certificate expires, on ${signing_expires}.")
   endif()
   signing_step("osslsigncode refused." "${OSSLSIGNCODE}" sign -pkcs12 "${pfx}" ${readpass} -h sha256 -n DesktopSwitch
     ${timestamp} -in "${dir}/DesktopSwitch.exe" -out "${secret}/DesktopSwitch.exe")
   file(RENAME "${secret}/DesktopSwitch.exe" "${dir}/DesktopSwitch.exe")
   file(REMOVE_RECURSE "${secret}")
-  message(STATUS "DesktopSwitch.exe is signed by ${signer}.")
+  string(REPLACE "\n   " " " said "DesktopSwitch.exe is signed by ${signer}. ${lasting}")
+  message(NOTICE "${said}")
   set(DESKTOPSWITCH_SIGNATURE "This release is signed. Right-click DesktopSwitch.exe, Properties, Digital
    Signatures: the list must show exactly one signer, named
        ${signer}
-   and Details must say \"This digital signature is OK\".")
+   ${lasting}
+   Details says \"This digital signature is OK\" only where Windows trusts
+   the root certificate that the signature chains to. Signed with a
+   certificate of your own organisation's certification authority, or a
+   self-signed one, on a machine that does not trust its root, Details says
+   instead \"A certificate chain processed, but terminated in a root
+   certificate which is not trusted by the trust provider.\" Then the
+   signer's name above and the zip's published checksum (step 1) are what
+   to check: both must match.")
 endif()
 string(REPLACE "\n" "\r\n" DESKTOPSWITCH_SIGNATURE "${DESKTOPSWITCH_SIGNATURE}")  # configure_file leaves it as is
 configure_file("${DESKTOPSWITCH_SOURCE_DIR}/release/README.txt" "${dir}/README.txt" @ONLY NEWLINE_STYLE CRLF)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# The README's release, from a copy of the sources under a path a glob misreads: interrupted while signing, unsigned,
-# refused for each bad password, certificate or time-stamp server, signed without a password, then from a relative
-# path with a stamp from an authority on the loopback address. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
+# The README's release, from a copy of the sources under a path a glob misreads: interrupted while signing, when a
+# second one must stop at once; unsigned; refused for each bad password, certificate, path or time-stamp server; by
+# "No" without a password; time-stamped, run where the 32-bit program runs; none leaves anything in the temporary
+# directory. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
 src=$1 build=$2 version=$3 work=$2/release-check
 copy="$work/a copy [1] of the sources" zip=DesktopSwitch-$version-win32
+export WINEPREFIX=$build/wine-prefix && source "$src/scripts/wine_env.sh"
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
 release() { (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1; }  # LOG
 left() { ls "$copy/build/release" | grep -E 'DesktopSwitch-|signing' | tr '\n' ' '; }
@@ -27,27 +29,34 @@ cert() {  # NAME SUBJECT OPTION...: a key and a self-signed certificate, both in
 }
 dated() { openssl ca -batch -config openssl.cnf -selfsign -keyfile sign.key -in sign.csr -startdate "$2" -enddate "$3" \
     -out "$1.pem" 2>/dev/null && pfx "$1" sign.key; }  # NAME START END: sign.key's certificate for those dates
-rm -rf "$work" && mkdir -p "$copy" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$copy") && cd "$work"
+rm -rf "$work" && mkdir -p "$copy" "$work/tmp" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$copy") && cd "$work"
+export TMPDIR=$work/tmp  # where a release's leftovers would show
 printf '%s\n' '[ca]' default_ca=ca '[ca]' unique_subject=no database=index new_certs_dir=. serial=serial default_md=sha256 policy=p \
     '[p]' commonName=supplied '[tsa]' default_tsa=t '[t]' serial=serial signer_cert=tsa.pem signer_key=tsa.key \
     signer_digest=sha256 default_policy=1.2.3.4 digests=sha256 ess_cert_id_alg=sha256 >openssl.cnf
 : >index && echo 01 >serial && cert sign '/O=Example Org/CN=Tëst Signer' -days 2 -addext extendedKeyUsage=codeSigning &&
-    cert server '/OU=Code Signing/CN=Server' -days 2 -addext extendedKeyUsage=serverAuth &&
+    cert ms '/OU=Code Signing/CN=Server' -days 2 -addext extendedKeyUsage=1.3.6.1.4.1.311.2.1.22 &&
+    cert enc /CN=Enc -days 2 -addext keyUsage=critical,keyEncipherment -addext extendedKeyUsage=codeSigning &&
+    cert weak /CN=Weak -days 2 -newkey rsa:1024 && cert no /CN=No -days 2 && pfx no no.key '' &&
     cert tsa /CN=TSA -days 3650 -addext extendedKeyUsage=critical,timeStamping &&
     openssl req -new -key sign.key -subj /CN=Dated -out sign.csr && dated old 20200101000000Z 20200102000000Z &&
-    dated future 20400101000000Z 20400102000000Z &&
-    pfx sign sign.key '' open || fail certificates none
+    dated future 20400101000000Z 20400102000000Z && mkfifo fifo &&
+    openssl req -new -key no.key -subj /CN=Leaf -out leaf.csr && # a valid leaf, issued by the expired certificate
+    openssl x509 -req -in leaf.csr -CA old.pem -CAkey sign.key -days 2 -out leaf.pem 2>/dev/null &&
+    openssl pkcs12 -export -inkey no.key -in leaf.pem -certfile old.pem -passout pass:secret -out chain.pfx || fail certificates none
 export DESKTOPSWITCH_SIGN_PASSWORD=secret DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
 # A time-stamp server that takes the request and never answers: the password waits, for its owner only.
 serve 'import socket, time; s = socket.create_server(("127.0.0.1", 0))
 print(s.getsockname()[1], flush=True); held = s.accept(); time.sleep(600)'
 (cd "$copy" && DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port exec setsid cmake --workflow --preset release) >interrupted.log 2>&1 &
 for _ in $(seq 1200); do [ -e "$copy/build/release/signing/password" ] && break; sleep 0.1; done
+release busy && fail "a second release in the tree refused" made
 mode=$(stat -c %a "$copy/build/release/signing/password") && kill -INT -- -$! && wait $!; kill $server
-[ "$mode" = 600 ] && [ -n "$(left)" ] || fail "an owner-only password, left by Ctrl+C" "$mode $(left)"
+[ "$mode" = 600 ] && [ -n "$(left)" ] && grep -q 'Another release is running in this build tree' busy.log ||
+    fail "a second release refused at once, and an owner-only password left by Ctrl+C" "$mode $(left)"
 
-DESKTOPSWITCH_SIGN_PFX= release unsigned || fail made "$(tail "$work/unsigned.log")"
-[ "$(left)" = "$zip-unsigned.zip $zip-unsigned.zip.sha256 " ] || fail "only the unsigned zip and its sum" "$(left)"
+DESKTOPSWITCH_SIGN_PFX= release unsigned && [ "$(left)" = "$zip-unsigned.zip $zip-unsigned.zip.sha256 " ] ||
+    fail "only the unsigned zip and its sum" "$(tail -4 unsigned.log; left)"
 grep -q 'DesktopSwitch.exe is unsigned' unsigned.log && unpack "$zip-unsigned" && grep -q UNSIGNED "$zip-unsigned/README.txt" &&
     cmp "$zip-unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe" || fail "the windows build's program, said unsigned" other
 resources=$(i686-w64-mingw32-windres -i "$zip-unsigned/DesktopSwitch.exe" -O rc)
@@ -57,11 +66,17 @@ resources=$(i686-w64-mingw32-windres -i "$zip-unsigned/DesktopSwitch.exe" -O rc)
 # Each refusal also proves that the unsigned zip before it was removed, under a path a glob would misread.
 DESKTOPSWITCH_SIGN_PASSWORD=wrong refused wrong 'invalid password'
 DESKTOPSWITCH_SIGN_PFX=$work/old.pfx refused expired 'the certificate has expired'
+DESKTOPSWITCH_SIGN_PFX=$work/chain.pfx refused chain 'a certificate of its chain has expired'
 DESKTOPSWITCH_SIGN_PFX=$work/future.pfx refused future 'the certificate is not valid yet'
-DESKTOPSWITCH_SIGN_PFX=$work/server.pfx refused server 'the certificate is not for code signing'
+DESKTOPSWITCH_SIGN_PFX=$work/ms.pfx refused ms 'the certificate is not for code signing'
+DESKTOPSWITCH_SIGN_PFX=$work/enc.pfx refused enc "the certificate's key usage does not allow digital signatures"
+DESKTOPSWITCH_SIGN_PFX=$work/weak.pfx refused weak 'the certificate has an RSA key of 1024 bits'
+DESKTOPSWITCH_SIGN_PFX=$work/fifo refused fifo 'DESKTOPSWITCH_SIGN_PFX is not a regular file'
 DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused silent 'RFC 3161 timestamping failed'
-DESKTOPSWITCH_SIGN_PASSWORD= DESKTOPSWITCH_SIGN_PFX=$work/open.pfx release open && [ "$(left)" = "$zip.zip $zip.zip.sha256 " ] ||
-    fail "a release signed with a certificate that has no password" "$(tail -4 open.log; left)"
+DESKTOPSWITCH_SIGN_PASSWORD= DESKTOPSWITCH_SIGN_PFX=$work/no.pfx release no && [ "$(left)" = "$zip.zip $zip.zip.sha256 " ] &&
+    grep -q '^DesktopSwitch.exe is signed by No. It has no time stamp: its signature stops being valid when the certificate expires, on 20' no.log &&
+    unzip -p "$copy/build/release/$zip.zip" README.txt | grep -q $'^       No\r$' ||
+    fail 'a release signed by "No", without a password or a time stamp' "$(tail -4 no.log; left)"
 
 # A time-stamp authority on the loopback address, for one request, made of openssl's ts commands.
 serve 'import http.server as h, subprocess
@@ -72,11 +87,17 @@ class Authority(h.BaseHTTPRequestHandler):
         self.send_response(200); self.send_header("Content-Type", "application/timestamp-reply"); self.end_headers()
         self.wfile.write(reply)
 server = h.HTTPServer(("127.0.0.1", 0), Authority); print(server.server_port, flush=True); server.handle_request()'
-DESKTOPSWITCH_SIGN_PFX=../sign.pfx DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port release signed ||
-    fail "signed, from a path relative to the sources" "$(tail "$work/signed.log")"
+DESKTOPSWITCH_SIGN_PFX=../sign.pfx DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port release signed &&
+    grep -q 'It is time-stamped: its signature stays valid after the certificate expires' signed.log ||
+    fail "signed and time-stamped, from a path relative to the sources" "$(tail "$work/signed.log")"
 unpack "$zip" && exe=$work/$zip/DesktopSwitch.exe && grep -q '^       Tëst Signer'$'\r$' "$zip/README.txt" ||
     fail "the signer named in README.txt" "$(grep -A2 'one signer' "$zip/README.txt")"
-later=$(($(date +%s) + 10 * 86400))  # after the signing certificate has expired
-osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time $later -in "$exe" >verify.log 2>&1 ||
+# Ten days on, after the signing certificate has expired.
+osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time $(($(date +%s) + 864000)) -in "$exe" >verify.log 2>&1 ||
     fail "a time-stamped signature that outlives its certificate" "$(cat verify.log)"
+[ -z "$(ls -A "$TMPDIR")" ] || fail "nothing left in the temporary directory" "$(ls -A "$TMPDIR")"
+# The signed program, where the 32-bit program runs: the line for a wrong argument, the pause, -1.
+if [ -n "$runs32" ]; then [ -d "$WINEPREFIX" ] || make_prefix; ran=$(wine "$exe" x </dev/null 2>/dev/null; echo "rc=$?")
+    [[ $ran == $'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\r\nPress any key'*rc=255 ]] ||
+        fail "the signed program's run" "$ran"; fi
 echo "PASS release"
