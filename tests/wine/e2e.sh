@@ -124,7 +124,7 @@ run() {
     rc=$? && [ "$rc" = "$code" ] || problem "exit code: expected $code, got $rc"
     [ "$rc" != 124 ] || problem "hang: the program still ran after $bound s"
     logoff_settled
-    awk '{ sub(/Press any key to continue.*/, "<pause>\r"); if (!sub(/\r$/, "")) $0 = $0 " [no CR]"; print }' "$out" >"$out.got"
+    awk '{ sub(/Press any key to continue.*/, "<pause>\r"); if (!sub(/\r$/, "")) $0 = $0 " [no CR]"; print }' "$out" 2>/dev/null >"$out.got"
     [ "$logoff" != ends-session ] || sed -i '$ {/^<pause>$/d}' "$out.got"
     [ "$to" != "$out" ] || compare
     stored "$shell" && report "$name"
