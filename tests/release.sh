@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The README's release, from a copy of the sources under a path a glob misreads: interrupted while signing, when a
-# second one must stop at once; unsigned; refused for each bad password, certificate, path or time-stamp server; by
-# "No" without a password; time-stamped, run where the 32-bit program runs; none leaves anything in the temporary
-# directory. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
+# The README's release from a copy of the sources under a path a glob misreads: interrupted while signing, when a second
+# stops at once; unsigned; refused for each bad password, certificate, path or time-stamp server; by "No"; time-stamped,
+# then run. None leaves anything in the temporary directory. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
 src=$1 build=$2 version=$3 work=$2/release-check
 copy="$work/a copy [1] of the sources" zip=DesktopSwitch-$version-win32
