@@ -25,7 +25,7 @@ loader_folder() {  # 64-bit-only|emulated: prints the folder, or fails
             ln -s /usr/lib/x86_64-linux-gnu /usr/lib/i386-linux-gnu "$new/lib/" || return
         # -R: the guest's address space. qemu 7 finds free guest space page by page, and Wine's 32-bit loader
         # reserves its address space in about 65,000 calls: a start costs about 55 s with the default 4 GiB and
-        # 3.5 s with 0x81000000, the smallest that still leaves room for Wine's shared user data. -0 names the
+        # 3.5 s with 0x81000000; with 0x80000000 every 32-bit start fails. -0 names the
         # guest after this script, so that the 32-bit loader's own 32-bit children come back here.
         printf '#!/bin/sh\nWINELOADERNOEXEC=1 exec qemu-i386 -R 0x81000000 -0 "$0" "${0%%/wine}/wine32" "$@"\n' \
             >"$new/lib/wine/wine" && chmod +x "$new/lib/wine/wine"
@@ -49,9 +49,10 @@ else
     if qemu-i386 $lib/wine --version >/dev/null 2>&1 && folder=$(loader_folder emulated); then
         route=emulated why="$why, so qemu-i386 emulates Wine's 32-bit loader"
     else
-        route=64-bit-only why="$why, and qemu-i386 cannot emulate it" folder=$(loader_folder 64-bit-only)
+        route=64-bit-only why="$why, and qemu-i386 cannot emulate it"
     fi
 fi
+[ $route != 64-bit-only ] || folder=$(loader_folder 64-bit-only)
 [ $route = native ] || export PATH=$folder/bin:$PATH WINELOADER=$folder/lib/wine/wine64
 [ $route != 64-bit-only ] || WINELOADER=$lib/wine64
 runs32=$([ $route = 64-bit-only ] || echo 1)  # whether the 32-bit program runs here
