@@ -8,8 +8,8 @@ copy="$work/a copy [1] of the sources" zip=DesktopSwitch-$version-win32
 export WINEPREFIX=$build/wine-prefix && source "$src/scripts/wine_env.sh"
 fail() { echo "FAIL: expected $1, got $2"; exit 1; }
 release() { (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1; }  # LOG
-left() { ls "$copy/build/release" | grep -E 'DesktopSwitch-|signing' | tr '\n' ' '; }
-refused() {  # LOG REASON: the release stopped with its reason and left no zip and no password behind
+left() { { ls "$copy/build/release" | grep -E 'DesktopSwitch-|signing'; ls -A "$TMPDIR"; } | tr '\n' ' '; }  # zips, password, staging
+refused() {  # LOG REASON: the release stopped with its reason, leaving no zip, password or staging directory behind
     release "$1" && fail "$2" made
     tr -s ' \n' ' ' <"$work/$1.log" | grep -q "$2" && [ -z "$(left)" ] || fail "$2, nothing left" "$(tail -4 "$work/$1.log"; left)"
 }
@@ -94,7 +94,7 @@ unpack "$zip" && exe=$work/$zip/DesktopSwitch.exe && grep -q '^       Tëst Sign
 # Ten days on, after the signing certificate has expired.
 osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time $(($(date +%s) + 864000)) -in "$exe" >verify.log 2>&1 ||
     fail "a time-stamped signature that outlives its certificate" "$(cat verify.log)"
-[ -z "$(ls -A "$TMPDIR")" ] || fail "nothing left in the temporary directory" "$(ls -A "$TMPDIR")"
+[ "$(left)" = "$zip.zip $zip.zip.sha256 " ] || fail "the signed zip and its sum, nothing in the temporary directory" "$(left)"
 # The signed program, where the 32-bit program runs: the line for a wrong argument, the pause, -1.
 if [ -n "$runs32" ]; then [ -d "$WINEPREFIX" ] || make_prefix; ran=$(wine "$exe" x </dev/null 2>/dev/null; echo "rc=$?")
     [[ $ran == $'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\r\nPress any key'*rc=255 ]] ||
