@@ -62,11 +62,11 @@ log_off_ends() {  # nothing|session
 }
 
 # A ROW: the TEXT written, a line an argument; FLAGs (--NAME[=VALUE]); -- and the program's arguments. given sets:
-#   want, args  the TEXT, the arguments        input  what is read, in printf's escapes (\x1a: Ctrl+Z); y, Enter
-#   to  the program's output: $out, or --out=  shell  "Shell" of the 64-bit view afterwards: previous.exe, or --shell=
-#   logoff  the log-off ends the session (ends-session: a second program at the prompt must end), ends nothing (the
-#           stand-in), or cannot start (refused); empty: unwatched      raw  1: started by raw_console.exe
-#   at_prompt  done at the first prompt: drop_winlogon_key, or interrupt (--interrupt: at the pause too)   dlls
+#   want, args, dlls  the TEXT, the arguments, the DLL overrides    to  the program's output: $out, or --out=
+#   input      what the program reads, in printf's escapes (\x1a is Ctrl+Z): y and Enter, or --input=
+#   shell      "Shell" of the 64-bit view afterwards: previous.exe, as the appliance has it, or --shell=
+#   logoff     ends-session (a second program at the prompt must end), ends-nothing (the stand-in), refused, or none
+#   at_prompt  drop_winlogon_key or interrupt (also at the pause), done at the first prompt;  raw  from raw_console.exe
 given() {
     want=() input='y\n' shell=previous.exe to=$out logoff= at_prompt= raw= dlls=$WINEDLLOVERRIDES args=()
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do want+=("$1") && shift; done; fresh && appliance
