@@ -25,8 +25,8 @@ loader_folder() {  # 64-bit-only|emulated: prints the folder, or fails
             ln -s /usr/lib/x86_64-linux-gnu /usr/lib/i386-linux-gnu "$new/lib/" || return
         # -R: the guest's address space. qemu 7 finds free guest space page by page, and Wine's 32-bit loader
         # reserves its address space in tens of thousands of calls: a start took 50 s with the default 4 GiB and
-        # 3 s with 0x81000000; with 0x80000000 every 32-bit start fails. -0 names the
-        # guest after this script, so that the 32-bit loader's own 32-bit children come back here.
+        # 3 s with 0x81000000; with 0x80000000 every 32-bit start fails. -0 names the guest after this script, so
+        # that the 32-bit loader's own 32-bit children come back here.
         printf '#!/bin/sh\nWINELOADERNOEXEC=1 exec qemu-i386 -R 0x81000000 -0 "$0" "${0%%/wine}/wine32" "$@"\n' \
             >"$new/lib/wine/wine" && chmod +x "$new/lib/wine/wine"
     fi

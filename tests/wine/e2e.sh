@@ -147,7 +147,7 @@ console() {
         fi
         sleep 0.1
     done
-    tm kill-server && logoff_settled
+    tm kill-server; logoff_settled
     { printf '%s\n' "$screen" && tr -d '\r' <"$out.err"; } >"$out.got" && compare; report "$name"
 }
 
