@@ -1,3 +1,8 @@
+#include "console_streams.h"
 #include "switch_command.h"
 
-int wmain(int argc, wchar_t* argv[]) { return RunSwitchCommand(argc, argv); }
+int wmain(int argc, wchar_t* argv[]) {
+    // First, so that every line reaches the console whole: the C runtime's own conversion loses characters.
+    InstallConsoleStreams();
+    return RunSwitchCommand(argc, argv);
+}

@@ -20,16 +20,19 @@ include(${CMAKE_CURRENT_LIST_DIR}/unstage.cmake)
 if("$ENV{DESKTOPSWITCH_SIGN_PFX}" STREQUAL "")
   set(CPACK_PACKAGE_FILE_NAME DesktopSwitch-${CPACK_PACKAGE_VERSION}-win32-unsigned)
 endif()
+# Once the zip is made, and before CPack copies it beside the build, it must hold what it ships.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/check_zip.cmake)
 # CPack finds the files it stages with a glob over the staging path, so under such a path the zip would come out
-# empty: stage in a private directory instead, recorded for unstage.cmake. The zip is made in the build tree, where
-# nothing globs its path, and CPack copies it from there after the staging is gone.
+# empty: stage in a private directory instead, recorded for unstage.cmake. It is made under /tmp, whose path holds
+# none of those characters, where TMPDIR's may. The zip is made in the build tree, where nothing globs its path, and
+# CPack copies it from there after the staging is gone.
 if(CPACK_PACKAGE_DIRECTORY MATCHES "[][*?]")
-  execute_process(COMMAND mktemp -d OUTPUT_VARIABLE CPACK_TOPLEVEL_DIRECTORY OUTPUT_STRIP_TRAILING_WHITESPACE
-                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND mktemp -d /tmp/desktopswitch-release.XXXXXX OUTPUT_VARIABLE CPACK_TOPLEVEL_DIRECTORY
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   file(WRITE "${CPACK_DESKTOPSWITCH_STAGING_RECORD}" "${CPACK_TOPLEVEL_DIRECTORY}")
   set(CPACK_TEMPORARY_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME})
   set(CPACK_TEMPORARY_INSTALL_DIRECTORY ${CPACK_TEMPORARY_DIRECTORY})
   file(MAKE_DIRECTORY ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages)
   set(CPACK_TEMPORARY_PACKAGE_FILE_NAME ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/${CPACK_PACKAGE_FILE_NAME}.zip)
-  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/unstage.cmake)
+  list(APPEND CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/unstage.cmake)
 endif()

@@ -61,24 +61,32 @@ else()
   # Every certificate the PKCS#12 file holds goes into the signature, as its chain: each must be valid now and,
   # for RSA, at least 2048 bits long (NIST SP 800-131A disallows shorter keys for signatures).
   set(pem "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----")
-  signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nokeys
-    -clcerts -out "${secret}/certificate.pem")
-  file(READ "${secret}/certificate.pem" signing_certificate)
-  string(REGEX MATCH "${pem}" signing_certificate "${signing_certificate}")
+  # The signing certificate is the one whose public key is the private key's, as osslsigncode takes it, wherever it
+  # stands in the file. The private key only passes through a pipe.
+  execute_process(COMMAND "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nocerts -nodes
+                  COMMAND "${OPENSSL}" pkey -pubout
+                  RESULTS_VARIABLE failures OUTPUT_VARIABLE public_key ERROR_VARIABLE said)
+  if(NOT failures STREQUAL "0;0" OR public_key STREQUAL "")
+    refuse("the certificate's private key could not be read." "${said}")
+  endif()
   signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nokeys
     -out "${secret}/chain.pem")
   file(READ "${secret}/chain.pem" chain)
   string(REGEX MATCHALL "${pem}" chain "${chain}")
   string(TIMESTAMP now "%Y-%m-%d %H:%M:%SZ" UTC)  # the form of the dates below, so they compare as text
+  set(signing_certificate "")
   foreach(certificate IN LISTS chain)
-    set(which "a certificate of its chain")
-    if(certificate STREQUAL signing_certificate)
-      set(which "the certificate")
-    endif()
     file(WRITE "${secret}/each.pem" "${certificate}\n")
     signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/each.pem" -noout -subject
-      -startdate -enddate -dateopt iso_8601 -text -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux,no_extensions)
+      -startdate -enddate -dateopt iso_8601 -pubkey -text -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux,no_extensions)
     string(REGEX MATCH "^[^\n]*" subject "${said}")
+    set(which "a certificate of its chain")
+    string(FIND "${said}" "${public_key}" at)
+    if(NOT at EQUAL -1)
+      set(which "the certificate")
+      set(signing_certificate "${certificate}")
+      file(WRITE "${secret}/certificate.pem" "${certificate}\n")
+    endif()
     string(REGEX MATCH "notBefore=([^\n]*)" valid "${said}")
     if(CMAKE_MATCH_1 STRGREATER now)
       refuse("${which} is not valid yet." "${subject}, valid from ${CMAKE_MATCH_1}")
@@ -97,6 +105,9 @@ else()
       set(signing_expires "${expires}")
     endif()
   endforeach()
+  if(signing_certificate STREQUAL "")
+    refuse("no certificate in the file matches its private key." "${pfx}")
+  endif()
   # What the signing certificate may do is decided by its extensions alone, not by a name that says so. When
   # present, the key usage must allow digital signatures (RFC 5280, 4.2.1.3) and the extended key usage must hold
   # code signing (1.3.6.1.5.5.7.3.3) as a whole item: OpenSSL calls 1.3.6.1.4.1.311.2.1.22 "Microsoft Commercial

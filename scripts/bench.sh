@@ -1,40 +1,61 @@
 #!/usr/bin/env bash
 # Median wall time of a complete DesktopSwitch run answered No against the floor, a program that does nothing but
-# is linked the same way by the same toolchain, side by side in one Wine prefix with a resident wineserver. Uses
-# the build this machine runs; fails when a run costs more than 1.25 times the floor. `wine reg query` reading one
-# value is shown for reference only. Usage: bench.sh [RUNS]
+# is linked the same way by the same toolchain, side by side in one Wine prefix with a resident wineserver. Times the
+# build whose loader is native here: the 32-bit program, or the 64-bit build where the 32-bit one would be timed with
+# its emulator. Fails when a run costs more than 1.25 times the floor; `wine reg query` reading one value is shown for
+# reference only. Usage: bench.sh [RUNS]
 set -euo pipefail
+unset CDPATH
 cd "$(dirname "$0")/.."
 runs=${1:-21}
-bash scripts/setup.sh  # before the probe: it starts Wine's 32-bit loader, which must be installed
-export WINEPREFIX=$PWD/build/bench-prefix
+bash scripts/setup.sh
 source scripts/wine_env.sh
-say_route
-preset=$(timed_build)
-[ "$preset" = windows ] || echo "Timing the 64-bit build on the native loader: the 32-bit program would be timed with its emulator."
+route_said=$(wine_route)
+route=${route_said%%$'\t'*}
+echo "Wine route: $route, as ${route_said#*$'\t'}."
+enter_route "$route"
+preset=windows
+if [ "$route" != native ]; then
+    preset=windows64
+    echo "Timing the 64-bit build on the native loader: the 32-bit program would be timed with its emulator."
+fi
+export WINEPREFIX=$PWD/build/bench-prefix
+bench_tmp=$(mktemp -d /tmp/desktopswitch-bench.XXXXXX)
+export TMPDIR=$bench_tmp
+trap 'wineserver -k 2>/dev/null; rm -rf "$bench_tmp"' EXIT
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
-prefix_fits || make_prefix
+if ! prefix_fits "$route"; then
+    make_prefix "$route"
+fi
 wineserver -p
-trap 'wineserver -k' EXIT
 wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null
 wine reg add "$tarn" /v INSTALL_PATH /d 'D:\Recorder' /f /reg:32 >/dev/null
 
 # Both read the answer from a file: started from a pipeline, the same program costs Wine 10 to 30 ms more.
-printf 'n\n' >"$WINEPREFIX/answer"
-switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$WINEPREFIX/answer" >/dev/null; }
-floor_run() { wine "build/$preset/bench_floor.exe" <"$WINEPREFIX/answer" >/dev/null; }
+printf 'n\n' >"$bench_tmp/answer"
+switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$bench_tmp/answer" >/dev/null; }
+floor_run() { wine "build/$preset/bench_floor.exe" <"$bench_tmp/answer" >/dev/null; }
 query_run() { wine reg query "$tarn" /v NVR /reg:32 >/dev/null; }
-for what in switch floor query; do "${what}_run"; : >"$WINEPREFIX/$what.ns"; done  # warm the file cache
+for what in switch floor query; do
+    "${what}_run"  # warms the file cache
+    : >"$bench_tmp/$what.ns"
+done
 for _ in $(seq "$runs"); do
     for what in switch floor query; do
-        t=$(date +%s%N); "${what}_run"; echo $(($(date +%s%N) - t)) >>"$WINEPREFIX/$what.ns"
+        started=$(date +%s%N)
+        "${what}_run"
+        echo $(($(date +%s%N) - started)) >>"$bench_tmp/$what.ns"
     done
 done
-median() { sort -n "$WINEPREFIX/$1.ns" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() {
+    sort -n "$bench_tmp/$1.ns" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 awk -v runs="$runs" -v build="$preset" -v s="$(median switch)" -v f="$(median floor)" -v q="$(median query)" 'BEGIN {
     printf "build: %s, %d runs each, median wall time\n", build, runs
-    printf "DesktopSwitch s, answered No: %6.1f ms\nthe floor, doing nothing:     %6.1f ms\n", s / 1e6, f / 1e6
-    printf "wine reg query (reference):  %6.1f ms\nratio to the floor: %.3f (limit 1.250)\n", q / 1e6, s / f
+    printf "DesktopSwitch s, answered No: %6.1f ms\n", s / 1e6
+    printf "the floor, doing nothing:     %6.1f ms\n", f / 1e6
+    printf "wine reg query (reference):  %6.1f ms\n", q / 1e6
+    printf "ratio to the floor: %.3f (limit 1.250)\n", s / f
     exit (s <= 1.25 * f) ? 0 : 1
 }'

@@ -68,7 +68,7 @@ bool SetWinlogonShell(HKEY winlogonKey, HKEY softwareKey, DesktopTarget target) 
     }
     if (shell.empty()) return false;  // the read already said why, or INSTALL_PATH is empty
     if (shell.find(L',') != std::wstring::npos) {
-        WriteDetail(L"The shell path contains a comma, which Winlogon reads as a list of programs: ", shell, L'.');
+        WriteDetail(L"The shell path contains a comma, which Winlogon may read as a list of programs: ", shell, L'.');
         return false;
     }
     return WriteStringValue(winlogonKey, L"Shell", shell);

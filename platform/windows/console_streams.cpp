@@ -4,8 +4,9 @@
 // look-alike such as a full-width Y reaches the program as a plain Y. So a
 // console gets and gives UTF-16 itself (WriteConsoleW, ReadConsoleW), output
 // redirected to a file or pipe gets UTF-8, and redirected input is left to the
-// runtime. Installed before wmain runs; the system's code keeps using the
-// standard streams unaware of them.
+// runtime.
+#include "console_streams.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -107,14 +108,11 @@ private:
     std::array<wchar_t, 1024> typed_{};
 };
 
-// Puts the buffers in place before wmain. They are never destroyed: the
-// runtime flushes std::wcout after the last static destructor.
-const struct ConsoleStreams {
-    ConsoleStreams() {
-        std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
-        if (const HANDLE input = GetStdHandle(STD_INPUT_HANDLE); IsConsole(input))
-            std::wcin.rdbuf(new ConsoleInputBuffer(input));
-    }
-} installed;
-
 }  // namespace
+
+// The buffers are never destroyed: the runtime flushes std::wcout after the last static destructor.
+void InstallConsoleStreams() {
+    std::wcout.rdbuf(new ConsoleOutputBuffer(GetStdHandle(STD_OUTPUT_HANDLE)));
+    if (const HANDLE input = GetStdHandle(STD_INPUT_HANDLE); IsConsole(input))
+        std::wcin.rdbuf(new ConsoleInputBuffer(input));
+}

@@ -5,6 +5,7 @@
 #include <process.h>
 
 #include <cstdio>
+#include <string>
 
 int wmain(int, wchar_t* argv[]) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -12,7 +13,10 @@ int wmain(int, wchar_t* argv[]) {
     GetConsoleMode(input, &mode);
     mode &= ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     SetConsoleMode(input, mode);
-    const intptr_t child = _wspawnv(_P_NOWAIT, argv[1], argv + 1);
+    // The runtime joins the arguments with spaces as they stand, and the program's path may hold spaces.
+    const std::wstring program = L'"' + std::wstring(argv[1]) + L'"';
+    const wchar_t* const arguments[] = {program.c_str(), argv[2], nullptr};
+    const intptr_t child = _wspawnv(_P_NOWAIT, argv[1], arguments);
     // The mode belongs to the console, so it shows here while the program reads; the test answers after this.
     for (reading = mode; reading == mode && WaitForSingleObject(reinterpret_cast<HANDLE>(child), 10) == WAIT_TIMEOUT;)
         GetConsoleMode(input, &reading);

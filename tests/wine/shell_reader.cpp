@@ -1,5 +1,6 @@
 // Prints the Winlogon value "Shell" of the 64-bit, then the 32-bit registry view: its size in bytes, terminator
-// included (reg and regedit show the text alone), and its text in UTF-8. A missing value is 0 bytes.
+// included (reg and regedit show the text alone), and its text in UTF-8. A missing value is 0 bytes. Always built as
+// a 64-bit program: it names both views, and starts on Wine's native loader on every route.
 #include <windows.h>
 
 #include <cstdio>
