@@ -49,7 +49,9 @@ for _ in $(seq "$runs"); do
     done
 done
 median() {
-    sort -n "$bench_tmp/$1.ns" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    sort -n "$bench_tmp/$1.ns" | awk '
+        { v[NR] = $1 }
+        END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 awk -v runs="$runs" -v build="$preset" -v s="$(median switch)" -v f="$(median floor)" -v q="$(median query)" 'BEGIN {
     printf "build: %s, %d runs each, median wall time\n", build, runs

@@ -20,40 +20,35 @@ fail() {
     echo "0 passed, 1 failed"
     exit 1
 }
-# LOG: a release, what it said in LOG.log.
-release() { (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1; }
+# WHAT COMMAND...: COMMAND must succeed, or the check fails, expecting WHAT.
+expect() { "${@:2}" || fail "$1" "$(tail -4 "$work/$log.log" 2>/dev/null; left)"; }
+# LOG: a release, what it said in LOG.log, which expect and said read.
+log=
+release() {
+    log=$1
+    (cd "$copy" && cmake --workflow --preset release) >"$work/$1.log" 2>&1
+}
 # What releases leave: zips and their sums, a password, a staging record; anything in the temporary directory.
 left() {
     ls "$releases" | grep -E 'DesktopSwitch-|signing|staged-elsewhere' | tr '\n' ' '
     ls -A "$TMPDIR" | tr '\n' ' '
 }
+sums_match() { (cd "$1" && sha256sum -c --quiet "$2"); }  # FOLDER SUMS_FILE
+matches() { [[ $1 == $2 ]]; }  # TEXT PATTERN
+said() { tr -s ' \n' ' ' <"$work/$log.log" | grep -q "$1"; }
 # LOG REASON: the release stopped with its reason, leaving nothing behind.
 refused() {
-    if release "$1"; then
-        fail "$2" "a release"
-    fi
-    if ! tr -s ' \n' ' ' <"$work/$1.log" | grep -q "$2" || [ -n "$(left)" ]; then
-        fail "$2, nothing left" "$(tail -4 "$work/$1.log"; left)"
-    fi
+    release "$1"
+    expect "$2" test "$?" != 0
+    expect "$2" said "$2"
+    expect "$2, nothing left" test -z "$(left)"
 }
 # NAME: the zip, checked against the sum published beside it, and its 3 files against theirs; CR LF in the guide.
 unpack() {
-    local lines crlf
-    if ! (cd "$releases" && sha256sum -c --quiet "$1.zip.sha256"); then
-        fail "$1.zip as published" "another sum"
-    fi
+    expect "$1.zip as published" sums_match "$releases" "$1.zip.sha256"
     unzip -q "$releases/$1.zip" -d "$1"
-    if [ "$(ls "$1" | tr '\n' ' ')" != "DesktopSwitch.exe README.txt SHA256SUMS " ]; then
-        fail "the program, the guide and SHA256SUMS in $1.zip" "$(ls "$1")"
-    fi
-    if ! (cd "$1" && sha256sum -c --quiet SHA256SUMS); then
-        fail "the sums of $1.zip's files" "others"
-    fi
-    lines=$(wc -l <"$1/README.txt")
-    crlf=$(grep -c $'\r$' "$1/README.txt")
-    if [ "$crlf" != "$lines" ]; then
-        fail "CR LF in every line of README.txt" "$crlf of $lines"
-    fi
+    expect "the sums of $1.zip's files" sums_match "$1" SHA256SUMS
+    expect "CR LF in every line of README.txt" test "$(grep -c $'\r$' "$1/README.txt")" = "$(wc -l <"$1/README.txt")"
 }
 # SCRIPT: a Python server on the loopback address; sets port once it says it. Each server is stopped on exit.
 servers=()
@@ -131,32 +126,24 @@ for _ in $(seq 1200); do
     fi
     sleep 0.1
 done
-if release busy; then
-    fail "a second release in the tree refused" "a release"
-fi
-mode=$(stat -c %a "$releases/signing/password")
+release busy
+expect "a second release in the tree refused" test "$?" != 0
+expect "a second release refused at once" said 'Another release is running in this build tree'
+expect "an owner-only password while signing" test "$(stat -c %a "$releases/signing/password")" = 600
 kill -INT -- -"$interrupted"
 wait "$interrupted"
-if [ "$mode" != 600 ] || [ -z "$(left)" ] || ! grep -q 'Another release is running in this build tree' busy.log; then
-    fail "a second release refused at once, and an owner-only password left by Ctrl+C" "$mode $(left)"
-fi
+expect "the password left by Ctrl+C" test -n "$(left)"
 
-if ! DESKTOPSWITCH_SIGN_PFX= release unsigned || [ "$(left)" != "$zip-unsigned.zip $zip-unsigned.zip.sha256 " ]; then
-    fail "only the unsigned zip and its sum" "$(tail -4 unsigned.log; left)"
-fi
+DESKTOPSWITCH_SIGN_PFX= release unsigned
+expect "only the unsigned zip and its sum" test "$(left)" = "$zip-unsigned.zip $zip-unsigned.zip.sha256 "
+expect "a release said unsigned" said 'DesktopSwitch.exe is unsigned'
 unpack "$zip-unsigned"
-if ! grep -q 'DesktopSwitch.exe is unsigned' unsigned.log || ! grep -q UNSIGNED "$zip-unsigned/README.txt"; then
-    fail "a release said unsigned" "$(tail -4 unsigned.log)"
-fi
-if ! cmp "$zip-unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe"; then
-    fail "the windows build's program" "another"
-fi
+expect "a guide that says UNSIGNED" grep -q UNSIGNED "$zip-unsigned/README.txt"
+expect "the windows build's program" cmp "$zip-unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe"
 resources=$(i686-w64-mingw32-windres -i "$zip-unsigned/DesktopSwitch.exe" -O rc)
 version_lines=$(grep -cF -e "VERSION ${version//./, }, 0" -e "Version\", \"$version\"" \
     -e '"CompanyName", "The DesktopSwitch developers"' -e 'Translation", 0x409, 1200' <<<"$resources")
-if [ "$version_lines" != 6 ]; then
-    fail "the version resource of $version" "$resources"
-fi
+expect "the version resource of $version" test "$version_lines" = 6
 
 # Each refusal also proves that the unsigned zip before it was removed.
 DESKTOPSWITCH_SIGN_PASSWORD=wrong refused wrong 'invalid password'
@@ -168,13 +155,12 @@ DESKTOPSWITCH_SIGN_PFX=$work/enc.pfx refused enc "the certificate's key usage do
 DESKTOPSWITCH_SIGN_PFX=$work/weak.pfx refused weak 'the certificate has an RSA key of 1024 bits'
 DESKTOPSWITCH_SIGN_PFX=$work/fifo refused fifo 'DESKTOPSWITCH_SIGN_PFX is not a regular file'
 DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused silent 'RFC 3161 timestamping failed'
-signed_by_no='DesktopSwitch.exe is signed by No. It has no time stamp: its signature stops being valid when the '\
-'certificate expires, on 20'
-if ! DESKTOPSWITCH_SIGN_PASSWORD= DESKTOPSWITCH_SIGN_PFX=$work/no.pfx release no ||
-    [ "$(left)" != "$zip.zip $zip.zip.sha256 " ] || ! grep -q "^$signed_by_no" no.log ||
-    ! unzip -p "$releases/$zip.zip" README.txt | grep -q $'^       No\r$'; then
-    fail 'a release signed by "No", without a password or a time stamp' "$(tail -4 no.log; left)"
-fi
+
+DESKTOPSWITCH_SIGN_PASSWORD= DESKTOPSWITCH_SIGN_PFX=$work/no.pfx release no
+expect 'a release signed by "No"' test "$(left)" = "$zip.zip $zip.zip.sha256 "
+expect 'a signer named "No", without a time stamp' said "DesktopSwitch.exe is signed by No. It has no time stamp: \
+its signature stops being valid when the certificate expires, on 20"
+expect 'the guide naming "No"' grep -q $'^       No\r$' <(unzip -p "$releases/$zip.zip" README.txt)
 
 # A time-stamp authority on the loopback address, for one request, made of openssl's ts commands.
 serve 'import http.server as h, subprocess
@@ -191,23 +177,15 @@ server = h.HTTPServer(("127.0.0.1", 0), Authority)
 print(server.server_port, flush=True)
 server.handle_request()'
 # From a path relative to the sources, with a certificate for code signing among other purposes.
-if ! DESKTOPSWITCH_SIGN_PFX=../sign.pfx DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port release signed ||
-    ! grep -q 'It is time-stamped: its signature stays valid after the certificate expires' signed.log; then
-    fail "signed and time-stamped" "$(tail signed.log)"
-fi
+DESKTOPSWITCH_SIGN_PFX=../sign.pfx DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:$port release signed
+expect "signed and time-stamped" said 'It is time-stamped: its signature stays valid after the certificate expires'
 unpack "$zip"
-exe=$work/$zip/DesktopSwitch.exe
-if ! grep -q '^       Tëst Signer'$'\r$' "$zip/README.txt"; then
-    fail "the signer named in README.txt" "$(grep -A2 'one signer' "$zip/README.txt")"
-fi
+expect "the signer named in README.txt" grep -q '^       Tëst Signer'$'\r$' "$zip/README.txt"
+expect "the signed zip and its sum, and nothing in the temporary directory" test "$(left)" = "$zip.zip $zip.zip.sha256 "
 # Ten days on, after the signing certificate has expired.
 later=$(($(date +%s) + 864000))
-if ! osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time "$later" -in "$exe" >verify.log 2>&1; then
-    fail "a time-stamped signature that outlives its certificate" "$(cat verify.log)"
-fi
-if [ "$(left)" != "$zip.zip $zip.zip.sha256 " ]; then
-    fail "the signed zip and its sum, and nothing in the temporary directory" "$(left)"
-fi
+expect "a time-stamped signature that outlives its certificate" \
+    osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time "$later" -in "$zip/DesktopSwitch.exe"
 # The signed program, where the 32-bit program runs: the line for a wrong argument, the pause, -1.
 route_said=$(wine_route)
 route=${route_said%%$'\t'*}
@@ -217,11 +195,9 @@ if [ "$route" != 64-bit-only ]; then
     if ! prefix_fits "$route"; then
         make_prefix "$route"
     fi
-    ran=$(wine "$exe" x </dev/null 2>/dev/null; echo "rc=$?")
+    ran=$(wine "$zip/DesktopSwitch.exe" x </dev/null 2>/dev/null; echo "rc=$?")
     wineserver -k
-    expected=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\r\nPress any key'
-    if [[ $ran != "$expected"*rc=255 ]]; then
-        fail "the signed program's run" "$ran"
-    fi
+    wrong=$'Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).\r\nPress any key'
+    expect "the signed program's line for a wrong argument, the pause and -1" matches "$ran" "$wrong*rc=255"
 fi
 echo "1 passed, 0 failed"

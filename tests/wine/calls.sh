@@ -13,7 +13,8 @@ quietly wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$functions" 
 quietly wine reg add 'HKCU\Software\Wine\Debug' /v RelayFromExclude /d "$system" /f
 
 claimed='SetConsoleCtrlHandler(handler,00000001)'
-winlogon_opened='RegOpenKeyExW(HKLM,L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",00000000,0002011f) = Winlogon'
+winlogon_opened='RegOpenKeyExW(HKLM,L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",00000000,0002011f) '\
+'= Winlogon'
 software_opened='RegOpenKeyExW(HKLM,L"SOFTWARE\\Telvora, Inc.\\TARN",00000000,00020219) = TARN'
 marker_read='RegGetValueW(TARN,L"",L"NVR",00000002,00000000,4094)'
 

@@ -6,7 +6,7 @@ export WINEPREFIX=$1
 readonly build=$2 bits=$3 bound=$4
 readonly exe=$build/DesktopSwitch.exe
 readonly out=$WINEPREFIX/row  # the row's files: $out.txt (what it wrote), $out.want, $out.got, $out.problems
-source "$(dirname "$0")/../../scripts/wine_env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
 route_said=$(wine_route) || exit 2
 readonly route=${route_said%%$'\t'*}
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
@@ -14,6 +14,12 @@ if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != bin
     exit 77
 fi
 enter_route "$route" || exit 2
+# Starts a program of this build as the process itself, which a Ctrl+C event (SIGINT) must reach: Debian's wine
+# starts a 64-bit program through start.exe.
+loader=wine
+if [ "$bits" = 64 ]; then
+    loader=$wine_lib/wine64
+fi
 
 # The contract: every line the program writes, spelled out again on purpose.
 ask=(
@@ -276,15 +282,15 @@ console() {
     local name=$1 answered=0 asked keys paused= screen ready=Yes/No tmux_dir
     shift
     given "$@"
-    local started=("$exe" s)
+    local started=("$loader" "$exe" s)
     if [ -n "$raw" ]; then
-        started=("$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
+        started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
         ready='^read'  # raw_console.exe's report, once the program reads
     fi
     # tmux's socket has a path of at most 107 bytes, so it lives in a short folder of its own.
     tmux_dir=$(mktemp -d "${TMPDIR:-/tmp}/tmux.XXXXXX")
     tmux -S "$tmux_dir/socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
-        (echo $BASHPID >"$0.pid"; exec wine "$@") 2>"$0.err"
+        (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
         echo rc=$?
         sleep 600' "$out" "${started[@]}"
     until screen=$(tmux -S "$tmux_dir/socket" capture-pane -p -J | sed '/^$/d'); [[ $screen == *rc=* ]]; do

@@ -25,7 +25,8 @@ run 'only the first character of an answer counts' 0 "${ask[@]}" "${ask[@]}" "${
 run 'the end of input is no answer' 255 "${ask[@]}" "${ask[@]}" "$no_answer" "$pause" --input='ok\n' -- s
 run 'no path fails the switch' 255 "${ask[@]}" "$unread_path" "$switch_failed" "$pause" --no-path -- s
 run 'an empty path fails the switch, without a line' 255 "${ask[@]}" "$switch_failed" "$pause" --path= -- s
-run 'a path one unit too long is unread' 255 "${ask[@]}" "$unread_path" "$switch_failed" "$pause" --path="D$longest" -- s
+run 'a path one unit too long is unread' 255 "${ask[@]}" "$unread_path" "$switch_failed" "$pause" \
+    --path="D$longest" -- s
 run 'a path with a comma is refused' 255 "${ask[@]}" \
     "The shell path contains a comma, which Winlogon may read as a list of programs: \
 C:\T, Inc.\TARN\Server\Utility\Stationkeeper\Kestrelwarden.exe." \
