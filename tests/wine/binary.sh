@@ -2,37 +2,21 @@
 # The file itself: a hardened, reproducible console program for Vista and later that needs only system DLLs and
 # asks for no elevation.
 source "$(dirname "$0")/lib.sh"
-declare -A toolchain=([32]=i686 [64]=x86_64)
-declare -A magic=([32]='(PE32)' [64]='(PE32+)')
-declare -A processor=([32]=x86 [64]=amd64)
+declare -A toolchain=([32]=i686 [64]=x86_64) magic=([32]='(PE32)' [64]='(PE32+)') processor=([32]=x86 [64]=amd64)
+wanted=("Magic .*${magic[$bits]}" 'Subsystem .*Windows CUI' 'Time/Date .*1970' DYNAMIC_BASE NX_COMPAT
+    'MajorOSystemVersion 6$' 'MajorSubsystemVersion 6$' 'MinorOSystemVersion 0$' 'MinorSubsystemVersion 0$'
+    'Relocation Directory \[.reloc\]' "processorArchitecture=\"${processor[$bits]}\"" SystemFunction036
+    'level="asInvoker" uiAccess="false"' e2011457-1546-43c5-a5fe-008deee3d3f0
+    'DLL Name: ADVAPI32.dll' 'DLL Name: KERNEL32.dll' 'DLL Name: msvcrt.dll' 'DLL Name: USER32.dll')
 mkdir -p "$WINEPREFIX"
 rm -f "$out".*
 headers=$("${toolchain[$bits]}-w64-mingw32-objdump" -p "$exe" | tr -s '\t ' ' ')
 manifest=$(grep -ao '<[^>]*\(Level\|supportedOS\|assemblyIdentity\)[^>]*>' "$exe")
-while read -r wanted; do
-    if ! grep -qi -- "$wanted" <<<"$headers"$'\n'"$manifest"; then
-        problem "no $wanted"
+for pattern in "${wanted[@]}"; do
+    if ! grep -qi -- "$pattern" <<<"$headers"$'\n'"$manifest"; then
+        problem "no $pattern"
     fi
-done <<EOF_WANTED
-Magic .*${magic[$bits]}
-Subsystem .*Windows CUI
-Time/Date .*1970
-DYNAMIC_BASE
-NX_COMPAT
-MajorOSystemVersion 6$
-MajorSubsystemVersion 6$
-MinorOSystemVersion 0$
-MinorSubsystemVersion 0$
-Relocation Directory \[.reloc\]
-processorArchitecture="${processor[$bits]}"
-level="asInvoker" uiAccess="false"
-e2011457-1546-43c5-a5fe-008deee3d3f0
-SystemFunction036
-DLL Name: ADVAPI32.dll
-DLL Name: KERNEL32.dll
-DLL Name: msvcrt.dll
-DLL Name: USER32.dll
-EOF_WANTED
+done
 if [ "$(grep -c 'DLL Name' <<<"$headers")" != 4 ]; then
     problem "more DLLs than the four"
 fi

@@ -1,5 +1,4 @@
-# The Wine suite's harness, sourced by each table (tests/wine/TABLE.sh). A row runs DesktopSwitch.exe once against
-# the same appliance, arranged as its flags say, and compares what came out with the lines the row lists.
+# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads.
 # Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND   (ROW_BOUND: the seconds a row may take before it is a hang)
 set -u
 export WINEPREFIX=$1
@@ -41,30 +40,19 @@ switched='The operation is completed successfully.'
 pause='<pause>'
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
-# What a row arranges, set by given from its flags, each for the row alone:
-#   expected   the lines the row lists, one an element
-#   arguments  the program's arguments, after --
-#   input      what the program reads, in printf's escapes (\x1a is Ctrl+Z): y and Enter, or --input=
-#   shell      "Shell" of the 64-bit view afterwards: previous.exe as the appliance has it, or --shell=
-#   output     where the program writes: $out.txt, or --out=
-#   logoff     what a log-off does, --logoff=: ends-session, ends-nothing or refused; empty when none is asked
-#   at_prompt  what happens once the program asks, --drop-at-prompt or --interrupt: drop_winlogon_key or interrupt
-#   raw        1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
-#   dlls       WINEDLLOVERRIDES for the program
-#   holder     with ends-session, the process of a second program waiting at its prompt
-#   deadline   when the row has taken its bound
+# given: what a row arranges, from its flags, each variable for the row alone.
 given() {
-    expected=()
-    arguments=()
-    input='y\n'
-    shell=previous.exe
-    output=$out.txt
-    logoff=
-    at_prompt=
-    raw=
-    dlls=$WINEDLLOVERRIDES
-    holder=
-    deadline=$((SECONDS + bound))
+    expected=()  # the lines the row lists, one an element
+    arguments=()  # the program's arguments, after --
+    input='y\n'  # what the program reads, in printf's escapes (\x1a is Ctrl+Z); --input=
+    shell=previous.exe  # "Shell" of the 64-bit view afterwards, as the appliance has it; --shell=
+    output=$out.txt  # where the program writes; --out=
+    logoff=  # --logoff=: ends-session, ends-nothing or refused; empty where no log-off is asked
+    at_prompt=  # the step once the program asks: drop_winlogon_key (--drop-at-prompt) or interrupt (--interrupt)
+    raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
+    dlls=$WINEDLLOVERRIDES  # for the program
+    holder=  # with ends-session, the process of a second program waiting at its prompt
+    deadline=$((SECONDS + bound))  # when the row has taken its bound
     rm -f "$out".*
     appliance
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
@@ -104,11 +92,9 @@ seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
 
 # WHAT COMMAND...: waits until COMMAND succeeds; past the row's deadline, reports that WHAT never came, as a hang.
 within() {
-    local what=$1
-    shift
-    until "$@"; do
+    until "${@:2}"; do
         if [ "$SECONDS" -ge "$deadline" ]; then
-            problem "hang: $what within $bound s"
+            problem "hang: $1 within $bound s"
             return 1
         fi
         sleep 0.1
@@ -168,7 +154,6 @@ settle_logoff() {
     esac
 }
 
-# What once the program asks: nothing, or the row's step at its first prompt.
 at_first_prompt() {
     if [ -n "$at_prompt" ]; then
         within "the prompt" grep -qs Yes/No "$out.txt" || return
@@ -198,21 +183,15 @@ transcript() {
 }
 
 compare() {  # the listed lines against $out.got, as a diff
-    local diff
     printf '%s\n' "${expected[@]}" >"$out.want"
-    if ! diff=$(diff --label expected --label written "$out.want" "$out.got"); then
-        problem "$(cat -v <<<"$diff")"
-    fi
+    diff --label expected --label written "$out.want" "$out.got" | cat -v >>"$out.problems"
 }
 
 # "Shell" of the 64-bit view as the row expects it, whole with its terminator (reg and regedit show the text alone),
 # and the 32-bit view's as the appliance has it. Read by a 64-bit helper, which starts natively on every route.
 check_shell() {
-    local bytes=0 want got
-    if [ -n "$shell" ]; then
-        bytes=$(((${#shell} + 1) * 2))
-    fi
-    want="$bytes $shell"$'\r\n'"20 wow32.exe"$'\r'
+    local want got
+    want="$((${#shell} ? (${#shell} + 1) * 2 : 0)) $shell"$'\r\n'"20 wow32.exe"$'\r'
     got=$(wine "$build/tests/shell_reader.exe")
     if [ "$got" != "$want" ]; then
         problem "Shell: expected [$want], got [$got]"
@@ -220,7 +199,7 @@ check_shell() {
 }
 
 rows=0
-failed=()
+failed=0
 # NAME: ok, or not ok with the problems. A hang, or any failure with E2E_FAIL_FAST set, ends the table: the rows after
 # a hang would wait the same way.
 report() {
@@ -231,19 +210,14 @@ report() {
     fi
     echo "not ok $rows - $1"
     sed 's/^/    /' "$out.problems"
-    failed+=("$1")
+    failed=$((failed + 1))
     if [ -n "${E2E_FAIL_FAST:-}" ] || grep -q '^hang: ' "$out.problems"; then
         finish
     fi
 }
 finish() {
-    if [ ${#failed[@]} = 0 ]; then
-        echo "$rows passed, 0 failed"
-        exit 0
-    fi
-    printf 'not ok: %s\n' "${failed[@]}"
-    echo "$((rows - ${#failed[@]})) passed, ${#failed[@]} failed"
-    exit 1
+    echo "$((rows - failed)) passed, $failed failed"
+    exit $((failed > 0))
 }
 
 # [NAME=VALUE...]: DesktopSwitch.exe with the row's arguments, input and DLLs, writing to $output, within the row's
