@@ -46,13 +46,13 @@ if [ -n "$other_shell" ]; then
     echo "Setting \"Shell\" to the other desktop's, so that the run shows its change."
     wine reg add "$winlogon" /v Shell /d "$other_shell" /f /reg:64 >/dev/null
 fi
-shell_before=$(shell_value)
+shell_before=$(shell_value 64)
 echo "Shell before: \"$shell_before\""
 echo "---- DesktopSwitch $* ----"
 code=0
 wine "build/$preset/DesktopSwitch.exe" "$@" || code=$?
 wineserver -w  # a forced log-off ends the Wine session; let it finish
 echo "---- exit code $code ----"
-shell_after=$(shell_value)
+shell_after=$(shell_value 64)
 echo "Shell after:  \"$shell_after\""
 exit "$code"

@@ -173,12 +173,12 @@ make_prefix() {
 }
 prefix_fits() { [ "$(cat "$WINEPREFIX/route" 2>/dev/null)" = "$1" ]; }
 
-# "Shell" as stored in the 64-bit view: reg export keeps UTF-16, where reg query would print through the console
-# code page. Prints nothing when there is no such value.
+# VIEW (64 or 32): "Shell" as stored in that registry view. reg export keeps UTF-16, where reg query would print
+# through the console code page. Prints nothing when there is no such value.
 shell_value() {
     local exported=$WINEPREFIX/winlogon.reg
     rm -f "$exported"
-    wine reg export "$winlogon" "$exported" /y /reg:64 >/dev/null 2>&1 || return
+    wine reg export "$winlogon" "$exported" /y "/reg:$1" >/dev/null 2>&1 || return 0
     iconv -f UTF-16 -t UTF-8 "$exported" | tr -d '\r' | sed -n 's/^"Shell"="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g'
     rm -f "$exported"
 }
