@@ -28,7 +28,7 @@ run_tmp=$(mktemp -d /tmp/desktopswitch-test.XXXXXX)
 export TMPDIR=$run_tmp
 ctest_session=
 end_run() {
-    local prefix socket
+    local status=$? prefix socket
     if [ -n "$ctest_session" ]; then
         pkill -KILL -s "$ctest_session" || true
     fi
@@ -43,9 +43,14 @@ end_run() {
         fi
     done
     rm -rf "$run_tmp"
+    if [ "$status" -gt 128 ]; then
+        echo "Stopped by a signal; every Wine session of this run has ended." >&2
+    fi
 }
 trap end_run EXIT
-trap 'echo "Interrupted: the test command stopped."; exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+trap 'exit 143' TERM
 
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 for preset in windows windows64; do
