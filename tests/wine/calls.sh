@@ -42,6 +42,9 @@ calls 'a decline closes the software key first' "$claimed" "$winlogon_opened" "$
     'RegCloseKey(TARN)' \
     'RegCloseKey(Winlogon)' \
     --input='n\n' -- s
+calls 'without Winlogon, nothing else is opened' "$claimed" \
+    'RegOpenKeyExW(HKLM,L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",00000000,0002011f) = 00000002' \
+    --no-winlogon-key -- s
 calls 'without the software key, only Winlogon was opened' "$claimed" "$winlogon_opened" \
     'RegOpenKeyExW(HKLM,L"SOFTWARE\\Telvora, Inc.\\TARN",00000000,00020219) = 00000002' \
     'RegCloseKey(Winlogon)' \

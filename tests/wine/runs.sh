@@ -13,7 +13,7 @@ run 'two letters are wrong' 255 "$wrong_parameters" "$pause" -- sw
 run 'an empty argument is wrong' 255 "$wrong_parameters" "$pause" -- ''
 run 'another letter is wrong' 255 "$wrong_parameters" "$pause" -- x
 run 'a letter whose upper case is S elsewhere is wrong' 255 "$wrong_parameters" "$pause" -- ſ
-run 'Winlogon is opened first' 255 "$no_winlogon_key" "$pause" --no-winlogon-key --no-software-key --shell= -- s
+run 'without Winlogon the run ends' 255 "$no_winlogon_key" "$pause" --no-winlogon-key --shell= -- s
 run 'the software key is read in the 32-bit view only' 255 "$no_software_key" "$pause" --no-software-key -- s
 run 'a marker of another type is unread' 255 "$unread_marker" "$not_an_appliance" "$pause" --dword-marker -- s
 run 'the marker 0 is no appliance' 255 "$not_an_appliance" "$pause" --marker=0 -- s
