@@ -71,7 +71,7 @@ enter_emulated() {
     folder=$(loader_folder emulated) || return
     export PATH=$folder/bin:$PATH WINELOADER=$folder/lib/wine/wine64
 }
-enter_64bit_only() {
+enter_64_bit_only() {
     local folder
     folder=$(loader_folder 64-bit-only) || return
     export PATH=$folder/bin:$PATH WINELOADER=$wine_lib/wine64
