@@ -13,15 +13,9 @@ rm -f "$out".*
 headers=$("${toolchain[$bits]}-w64-mingw32-objdump" -p "$exe" | tr -s '\t ' ' ')
 manifest=$(grep -ao '<[^>]*\(Level\|supportedOS\|assemblyIdentity\)[^>]*>' "$exe")
 for pattern in "${wanted[@]}"; do
-    if ! grep -qi -- "$pattern" <<<"$headers"$'\n'"$manifest"; then
-        problem "no $pattern"
-    fi
+    grep -qi -- "$pattern" <<<"$headers"$'\n'"$manifest" || problem "no $pattern"
 done
-if [ "$(grep -c 'DLL Name' <<<"$headers")" != 4 ]; then
-    problem "more DLLs than the four"
-fi
-if [ "$(stat -c %s "$exe")" -ge 1572864 ]; then
-    problem "over 1.5 MB"
-fi
+[ "$(grep -c 'DLL Name' <<<"$headers")" = 4 ] || problem "more DLLs than the four"
+[ "$(stat -c %s "$exe")" -lt 1572864 ] || problem "over 1.5 MB"
 report 'the file'
 finish

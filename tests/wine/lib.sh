@@ -121,9 +121,7 @@ appliance() {
 log_off_ends() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
-        if [ ! -e "$booter" ]; then
-            continue  # a 64-bit-only prefix has no syswow64
-        fi
+        [ -e "$booter" ] || continue  # a 64-bit-only prefix has no syswow64
         if [ ! -e "$booter.session" ]; then
             cp "$booter" "$booter.session"
             cp "$build/tests/ends_nothing.exe" "$booter.nothing"
@@ -192,9 +190,7 @@ compare() {  # the listed lines against $out.got, as a diff
 check_shell() {
     local got
     got="$(shell_value 64) $(shell_value 32)"
-    if [ "$got" != "$shell wow32.exe" ]; then
-        problem "Shell: expected [$shell wow32.exe], got [$got]"
-    fi
+    [ "$got" = "$shell wow32.exe" ] || problem "Shell: expected [$shell wow32.exe], got [$got]"
 }
 
 rows=0
