@@ -12,8 +12,8 @@ fi
 bash scripts/setup.sh
 source scripts/wine_env.sh
 route_said=$(wine_route)
-route=${route_said%%$'\t'*}
-echo "Wine route: $route, as ${route_said#*$'\t'}."
+route=$(route_name "$route_said")
+route_line "$route_said"
 enter_route "$route"
 preset=windows
 if [ "$route" = 64-bit-only ]; then

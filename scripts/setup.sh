@@ -2,8 +2,8 @@
 # Installs what building, testing and releasing need, only what is missing, and says what: CMake, clang-format, the
 # i686 and x86_64 MinGW-w64 cross compilers, Wine (32- and 64-bit, so i386 packages too), qemu-i386 to carry the
 # 32-bit loader where the kernel runs no 32-bit code, tmux to run the program on a real console, osslsigncode,
-# openssl, unzip and python3 for releases and their check. Then checks that every tool runs. Nothing here needs to
-# run 32-bit code.
+# openssl, unzip and python3 for releases and their check. Then checks that every tool is on the PATH. Nothing here
+# needs to run 32-bit code.
 set -euo pipefail
 
 # Each tool and the Debian package that brings it.

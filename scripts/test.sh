@@ -16,8 +16,8 @@ fi
 bash scripts/setup.sh
 source scripts/wine_env.sh
 route_said=$(wine_route)
-route=${route_said%%$'\t'*}
-echo "Wine route: $route, as ${route_said#*$'\t'}."
+route=$(route_name "$route_said")
+route_line "$route_said"
 if [ "$route" = 64-bit-only ]; then
     echo "The 32-bit program's runs are skipped: its file is still checked, and the 64-bit build runs every row."
 fi

@@ -54,6 +54,10 @@ wine_route() {
     fi
 }
 
+# SAID, as wine_route prints it: the route's name alone; the line that says the route and why.
+route_name() { echo "${1%%$'\t'*}"; }
+route_line() { echo "Wine route: ${1%%$'\t'*}, as ${1#*$'\t'}."; }
+
 # The quiet Wine set-up every caller wants; what a user exported must not steer it. Exports into the caller.
 use_wine_settings() {
     unset CDPATH WINEARCH WINELOADER

@@ -188,7 +188,7 @@ expect "a time-stamped signature that outlives its certificate" \
     osslsigncode verify -CAfile sign.pem -TSA-CAfile tsa.pem -time "$later" -in "$zip/DesktopSwitch.exe"
 # The signed program, where the 32-bit program runs: the line for a wrong argument, the pause, -1.
 route_said=$(wine_route)
-route=${route_said%%$'\t'*}
+route=$(route_name "$route_said")
 if [ "$route" != 64-bit-only ]; then
     enter_route "$route"
     export WINEPREFIX=$build/wine-prefix TMPDIR=$wine_tmp

@@ -12,7 +12,7 @@ trap 'rm -rf "$short_dir"' EXIT
 readonly out=$WINEPREFIX/row  # the row's files: $out.txt (what it wrote), $out.want, $out.got, $out.problems
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
 route_said=$(wine_route) || exit 2
-readonly route=${route_said%%$'\t'*}
+readonly route=$(route_name "$route_said")
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
     echo "SKIP: the 32-bit program runs nowhere here: ${route_said#*$'\t'}."
     exit 77
