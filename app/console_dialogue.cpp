@@ -12,12 +12,13 @@ bool IsControl(wchar_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || c
 
 }  // namespace
 
-void WriteLine(const std::wstring& text) {
+bool WriteLine(const std::wstring& text) {
     std::wstring line(text);
     for (auto& ch : line) {
         if (IsControl(ch)) ch = L'\xFFFD';
     }
-    std::wcout << line << L'\n' << std::flush;
+    // A failed write leaves the stream failed, so every later line fails too.
+    return static_cast<bool>(std::wcout << line << L'\n' << std::flush);
 }
 
 void PauseConsole() {
@@ -27,9 +28,11 @@ void PauseConsole() {
 
 Confirmation ConfirmSwitch() {
     for (;;) {
-        WriteLine(L"This will logout your current session after switching the desktop.");
-        WriteLine(L"Please save all opened documents before next operations.");
-        WriteLine(L"Are you sure? (Yes/No)");
+        // An answer to a question nobody could read is no answer: nothing is read.
+        const bool asked = WriteLine(L"This will logout your current session after switching the desktop.") &&
+                           WriteLine(L"Please save all opened documents before next operations.") &&
+                           WriteLine(L"Are you sure? (Yes/No)");
+        if (!asked) return Confirmation::NoAnswer;
 
         std::wstring answer;
         if (!std::getline(std::wcin, answer)) return Confirmation::NoAnswer;

@@ -27,10 +27,11 @@ constexpr Outcome kDone{L"The operation is completed successfully.", 0};
 constexpr int kCancelledExitCode = 0;
 
 // Every ending but a cancellation: the line, then the pause, then the exit code.
-// Keys are released by their owners after this returns.
+// A line that could not be written gets no pause: it would hold a console that
+// shows nothing, and read a key. Keys are released by their owners after this
+// returns.
 int Conclude(const Outcome& outcome) {
-    WriteLine(outcome.line);
-    PauseConsole();
+    if (WriteLine(outcome.line)) PauseConsole();
     return outcome.exitCode;
 }
 

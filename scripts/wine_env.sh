@@ -1,5 +1,6 @@
-# The route to Wine's 32-bit loader and the Wine set-up that the scripts share. Sourcing this file only defines
-# functions and read-only constants: it probes nothing, builds nothing and exports nothing.
+# What the scripts share: the route to Wine's 32-bit loader, the Wine set-up, and a run's ownership of what it
+# starts. Sourcing this file only defines functions and read-only constants: it probes nothing, builds nothing and
+# exports nothing.
 # Sourced by: scripts/test.sh, scripts/demo.sh, scripts/bench.sh, tests/wine/lib.sh and tests/release.sh.
 #
 # The routes, tried in this order:
@@ -30,6 +31,21 @@ kernel_runs_32bit() { "$wine_lib/wine" --version >/dev/null 2>&1; }
 # Started exactly as the loader folder starts it, less WINELOADERNOEXEC, which would start a whole Wine session.
 qemu_runs_32bit() { qemu-i386 -R "$qemu_guest_space" "$wine_lib/wine" --version >/dev/null 2>&1; }
 
+# ROOT: nothing where the toolchain takes the checkout's path; otherwise one line naming what it cannot take, and
+# a failure, before anything is built.
+refuse_checkout_path() { :; }
+
+# PRESET: configured from the project's root with the generator the presets pin, afresh where the build tree was
+# made by another: two generators link different bytes.
+configure_preset() {
+    local cache=build/$1/CMakeCache.txt
+    if [ -e "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles' "$cache"; then
+        cmake --preset "$1" --fresh
+        return
+    fi
+    cmake --preset "$1"
+}
+
 # Prints the route and why, separated by a tab; fails, with a line, on a switch that is neither 1 nor empty.
 wine_route() {
     local only64 emulate why
@@ -58,9 +74,10 @@ wine_route() {
 route_name() { echo "${1%%$'\t'*}"; }
 route_line() { echo "Wine route: ${1%%$'\t'*}, as ${1#*$'\t'}."; }
 
-# The quiet Wine set-up every caller wants; what a user exported must not steer it. Exports into the caller.
+# The quiet Wine set-up every caller wants; what a user exported must not steer it, and no shell the run starts
+# reads the user's start-up files. Exports into the caller.
 use_wine_settings() {
-    unset CDPATH WINEARCH WINELOADER
+    unset CDPATH WINEARCH WINELOADER BASH_ENV ENV
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 }
 
@@ -177,12 +194,53 @@ make_prefix() {
 }
 prefix_fits() { [ "$(cat "$WINEPREFIX/route" 2>/dev/null)" = "$1" ]; }
 
-# VIEW (64 or 32): "Shell" as stored in that registry view. reg export keeps UTF-16, where reg query would print
-# through the console code page. Prints nothing when there is no such value.
+# KEY VIEW (64 or 32): the key as reg export writes it, in UTF-8 without CRs; fails where there is no such key.
+# reg export keeps UTF-16, where reg query would print through the console code page.
+exported_key() {
+    local file=$WINEPREFIX/exported.reg
+    rm -f "$file"
+    wine reg export "$1" "$file" /y "/reg:$2" >/dev/null 2>&1 || return
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
+    rm -f "$file"
+}
+# VIEW: "Shell" as stored in that registry view; nothing when there is no such value.
 shell_value() {
-    local exported=$WINEPREFIX/winlogon.reg
-    rm -f "$exported"
-    wine reg export "$winlogon" "$exported" /y "/reg:$1" >/dev/null 2>&1 || return 0
-    iconv -f UTF-16 -t UTF-8 "$exported" | tr -d '\r' | sed -n 's/^"Shell"="\(.*\)"$/\1/p' | sed 's/\\\\/\\/g'
-    rm -f "$exported"
+    local key
+    key=$(exported_key "$winlogon" "$1") || return 0
+    sed -n 's/^"Shell"="\(.*\)"$/\1/p' <<<"$key" | sed 's/\\\\/\\/g'
+}
+
+# A run's processes go wherever Wine and tmux put them (their servers start sessions of their own), but each
+# inherits the environment it was started with: a variable that names the run marks them all.
+# NAME VALUE: every process whose environment holds NAME=VALUE, killed, however often they fork. The caller is never
+# among them: it exported the mark after it started, and /proc shows a process's environment as it started.
+end_marked() {
+    local round marked
+    for round in 1 2 3 4 5 6 7 8 9 10; do
+        marked=$(env -u "$1" grep -lzxF -- "$1=$2" /proc/[0-9]*/environ 2>/dev/null; true)
+        if [ -z "$marked" ]; then
+            return 0
+        fi
+        marked=${marked//\/proc\//}
+        kill -KILL ${marked//\/environ/} 2>/dev/null
+    done
+}
+
+# KIND: makes this run the owner of what it starts, whatever ends it. Its folder, /tmp/desktopswitch-KIND.XXXXXX,
+# holds Wine's and tmux's sockets, whose paths have at most 107 bytes whatever the checkout's path. Once this shell
+# has ended, by any signal, a watcher in a session of its own ends every process marked with the run and removes
+# the folder. Sets run_tmp; exports TMPDIR and DESKTOPSWITCH_RUN.
+own_run() {
+    if ! run_tmp=$(mktemp -d "/tmp/desktopswitch-$1.XXXXXX" 2>&1); then
+        echo "A run needs a folder of its own in /tmp, for sockets whose paths must be short: $run_tmp" >&2
+        return 1
+    fi
+    export TMPDIR=$run_tmp DESKTOPSWITCH_RUN=$run_tmp
+    env -u DESKTOPSWITCH_RUN setsid bash -c 'source "$0"; tail --pid="$1" -f /dev/null; end_run "$2"' \
+        "${BASH_SOURCE[0]}" "$$" "$run_tmp" </dev/null >/dev/null 2>&1 &
+}
+# FOLDER: ends the run whose folder it is, if it has not ended yet.
+end_run() {
+    end_marked DESKTOPSWITCH_RUN "$1"
+    rm -rf "$1"
 }

@@ -9,8 +9,12 @@ functions='advapi32.RegOpenKeyExW;advapi32.RegGetValueW;advapi32.RegSetValueExW;
 functions+=';user32.ExitWindowsEx;kernel32.SetConsoleCtrlHandler'
 # Calls that these modules make are the system's own, not the program's.
 system='kernel32;kernelbase;ntdll;advapi32;sechost;user32;win32u;gdi32;msvcrt;ucrtbase;cmd'
-quietly wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$functions" /f
-quietly wine reg add 'HKCU\Software\Wine\Debug' /v RelayFromExclude /d "$system" /f
+for setting in "RelayInclude=$functions" "RelayFromExclude=$system"; do
+    if ! wine reg add 'HKCU\Software\Wine\Debug' /v "${setting%%=*}" /d "${setting#*=}" /f >/dev/null 2>&1; then
+        echo "set-up: the relay trace's ${setting%%=*} could not be set"
+        exit 2
+    fi
+done
 
 claimed='SetConsoleCtrlHandler(handler,00000001)'
 winlogon_opened='RegOpenKeyExW(HKLM,L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",00000000,0002011f) '\
@@ -22,10 +26,10 @@ marker_read='RegGetValueW(TARN,L"",L"NVR",00000002,00000000,4094)'
 calls() {
     local name=$1
     shift
-    given "$@"
+    given calls "$@" || return
     run_program WINEDEBUG=+relay,trace+reg 2>"$out.trace"
     settle_logoff
-    awk -f "$(dirname "$0")/calls.awk" "$out.trace" "$out.trace" >"$out.got"
+    awk -f "$tables/calls.awk" "$out.trace" "$out.trace" >"$out.got"
     compare
     report "$name"
 }

@@ -1,16 +1,32 @@
-# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads.
-# Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND   (ROW_BOUND: the seconds a row may take before it is a hang)
+# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads and how to add a flag.
+# Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
 set -u
-export WINEPREFIX=$1
-readonly bits=$3 bound=$4
-# Windows starts no program whose path passes 260 characters, so the build is reached through a short link.
-readonly short_dir=$(mktemp -d "${TMPDIR:-/tmp}/build.XXXXXX")
-ln -s "$2" "$short_dir/build"
-readonly build=$short_dir/build
-readonly exe=$build/DesktopSwitch.exe
-trap 'rm -rf "$short_dir"' EXIT
-readonly out=$WINEPREFIX/row  # the row's files: $out.txt (what it wrote), $out.want, $out.got, $out.problems
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
+export WINEPREFIX
+WINEPREFIX=$(realpath -m -- "$1")
+readonly tables=$(realpath -- "$(dirname -- "$0")") bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
+# Windows starts no program whose path passes 260 characters, nor in a working folder whose path does: the table
+# works in a short folder of its own, and reaches the build through a link there.
+readonly short_dir=$(mktemp -d "${TMPDIR:-/tmp}/table.XXXXXX")
+ln -s "$(realpath -- "$2")" "$short_dir/build"
+cd "$short_dir" || exit 2
+readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
+# The row's files, each made anew: $out.txt what the program wrote; .want and .got the lines listed and written;
+# .problems what failed; .screen and .err a console row's screen and standard error, .pid its program's process;
+# .trace a calls row's trace; .hold and .held the second program's input and output; .input a held input;
+# .appliance.reg the registry as arranged.
+readonly out=$WINEPREFIX/row
+# Every process a table starts carries this mark, so that none outlives the table, whatever its rows did.
+export DESKTOPSWITCH_TABLE=$short_dir
+table_started=
+end_table() {
+    if [ -n "$table_started" ]; then
+        wineserver -k 2>/dev/null
+    fi
+    end_marked DESKTOPSWITCH_TABLE "$short_dir"
+    rm -rf "$short_dir"
+}
+trap end_table EXIT
 route_said=$(wine_route) || exit 2
 readonly route=$(route_name "$route_said")
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
@@ -41,83 +57,203 @@ switch_failed='Failed to switch desktop.'
 no_answer='No answer was given. The desktop was not switched.'
 logoff_refused='Failed to log off current user. Please manually log off and log on again.'
 switched='The operation is completed successfully.'
-# The command interpreter's pause prompt, in Windows' language on Windows: a row names it by this line.
-pause='<pause>'
+# The command interpreter's pause prompt, in Windows' language on Windows: a row lists it as this line.
+readonly pause='<pause>'
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
-# given: what a row arranges, from its flags, each variable for the row alone.
+# ---- The row kinds
+
+# run NAME EXIT_CODE LINE... [FLAG...] [-- ARGUMENT...]: DesktopSwitch.exe, its input a pipe, writes the LINEs with
+# CR LF line ends, exits with EXIT_CODE and leaves "Shell" as --shell says.
+run() {
+    local name=$1 code=$2 rc
+    shift 2
+    given run "$@" || return
+    run_program 2>/dev/null
+    rc=$?
+    if [ "$rc" = 124 ]; then
+        problem "hang: the program still ran after $row_bound s"
+    elif [ "$rc" != "$code" ]; then
+        problem "exit code: expected $code, got $rc"
+    fi
+    settle_logoff
+    if [ "$output" = "$out.txt" ]; then
+        transcript "$out.txt" 1
+        compare
+    fi
+    check_shell
+    report "$name"
+}
+
+# console NAME LINE... [FLAG...] --keys KEYS...: DesktopSwitch.exe s on a real console in tmux (stty -isig: Ctrl+Z
+# and Ctrl+C are keys, as on Windows). Each KEYS, then Enter, answers one prompt; Enter ends the pause. The LINEs are
+# the screen as the user sees it, the exit code (rc=N) and what was written to standard error.
+console() {
+    local name=$1 answered=0 keys started ready=Yes/No
+    shift
+    given console "$@" || return
+    started=("$loader" "$exe" s)
+    if [ -n "$raw" ]; then
+        started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
+        ready='^read'  # raw_console.exe's report, once the program reads
+    fi
+    tmux -f /dev/null -S "$socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
+        (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
+        echo rc=$?
+        sleep 600' "$out" "${started[@]}"
+    for keys in "${arguments[@]}"; do
+        answered=$((answered + 1))
+        within "prompt $answered" asked "$ready" "$answered" || break
+        if [ "$answered" = 1 ]; then
+            at_first_prompt
+        fi
+        read -ra keys <<<"$keys"
+        tmux -S "$socket" send-keys "${keys[@]}" Enter
+    done
+    # A log-off that ends the session may end the program at its pause or before it.
+    if [ "$logoff" != ends-session ] && within "the pause or the end" shown 'Press any key\|rc=[0-9]'; then
+        if shown 'Press any key'; then
+            at_pause
+            tmux -S "$socket" send-keys Enter
+        fi
+    fi
+    within "the program's end" shown 'rc=[0-9]'
+    screen >"$out.screen"
+    tmux -S "$socket" kill-server
+    settle_logoff
+    tr -d '\r' <"$out.err" >>"$out.screen"
+    transcript "$out.screen" 0
+    compare
+    report "$name"
+}
+screen() { tmux -S "$socket" capture-pane -p -J | sed '/^$/d'; }
+shown() { screen | grep -q "$1"; }  # PATTERN
+asked() { [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ]; }  # PATTERN COUNT
+
+# ---- The set-up
+
+# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags, each variable for the row alone. A
+# flag the kind does not take fails the row, naming the flag.
 given() {
+    local kind=$1 lines=() arguments_marker=--
+    shift
     expected=()  # the lines the row lists, one an element
-    arguments=()  # the program's arguments, after --
+    arguments=()  # the program's arguments, or a console row's keys
     input='y\n'  # what the program reads, in printf's escapes (\x1a is Ctrl+Z); --input=
+    held=  # 1 with --held-input: the program's input stays open and gives nothing
     shell=previous.exe  # "Shell" of the 64-bit view afterwards, as the appliance has it; --shell=
     output=$out.txt  # where the program writes; --out=
     logoff=  # --logoff=: ends-session, ends-nothing or refused; empty where no log-off is asked
-    at_prompt=  # the step once the program asks: drop_winlogon_key (--drop-at-prompt) or interrupt (--interrupt)
+    drop_at_prompt=  # 1 with --drop-at-prompt: the Winlogon key goes once the program asks
+    interrupt=  # 1 with --interrupt: a Ctrl+C event at the prompt and at the pause
     raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
     dlls=$WINEDLLOVERRIDES  # for the program
     holder=  # with ends-session, the process of a second program waiting at its prompt
-    deadline=$((SECONDS + bound))  # when the row has taken its bound
+    deadline=$((SECONDS + row_bound < table_deadline ? SECONDS + row_bound : table_deadline))
+    software=('"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"')  # the 32-bit view's values, as reg export lists them
+    winlogon_key=1  # empty with --no-winlogon-key
     rm -f "$out".*
-    appliance
+    if [ "$kind" = console ]; then
+        arguments_marker=--keys
+    fi
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
         expected+=("$1")
         shift
     done
     while [ $# -gt 0 ]; do
-        case $1 in
-        --marker=*) software_value NVR "${1#*=}" ;;
-        --dword-marker) software_value NVR 1 /t REG_DWORD ;;
-        --path=*) software_value INSTALL_PATH "${1#*=}" ;;
-        --expanding-path=*) software_value INSTALL_PATH "${1#*=}" /t REG_EXPAND_SZ ;;
-        --no-path) quietly wine reg delete "$tarn" /v INSTALL_PATH /f /reg:32 ;;
-        --no-software-key) quietly wine reg delete "$tarn" /f /reg:32 ;;  # the 64-bit view's decoy stays
-        --no-winlogon-key) drop_winlogon_key ;;
-        --drop-at-prompt) at_prompt=drop_winlogon_key ;;
-        --interrupt) at_prompt=interrupt ;;
-        --raw) raw=1 ;;
-        --logoff=*) logoff=${1#*=} ;;
-        --input=*) input=${1#*=} ;;
-        --out=*) output=${1#*=} ;;
-        --shell=*) shell=${1#*=} ;;
-        --) shift; arguments=("$@"); break ;;
-        *) echo "unknown flag $1"; exit 2 ;;
+        case $kind:$1 in
+        *:--marker=*) software[1]=$(reg_line NVR "${1#*=}") ;;
+        *:--dword-marker) software[1]='"NVR"=dword:00000001' ;;
+        *:--path=*) software[0]=$(reg_line INSTALL_PATH "${1#*=}") ;;
+        *:--expanding-path=*) software[0]=$(reg_line INSTALL_PATH "${1#*=}" hex) ;;
+        *:--no-path) software=("${software[1]}") ;;
+        *:--no-software-key) software=() ;;  # the 64-bit view's decoy stays
+        *:--no-winlogon-key) winlogon_key= ;;
+        *:--drop-at-prompt) drop_at_prompt=1 ;;
+        *:--logoff=*) logoff=${1#*=} ;;
+        run:--shell=*) shell=${1#*=} ;;
+        run:--out=* | calls:--out=*) output=${1#*=} ;;
+        run:--input=* | calls:--input=*) input=${1#*=} ;;
+        run:--held-input) held=1 ;;
+        console:--interrupt) interrupt=1 ;;
+        console:--raw) raw=1 ;;
+        *:"$arguments_marker")
+            shift
+            arguments=("$@")
+            break ;;
+        *)
+            problem "a $kind row takes no flag $1"
+            report "$name"
+            return 1 ;;
         esac
         shift
     done
-    arrange_logoff
+    arrange_registry && arrange_logoff && return
+    report "$name"
+    return 1
 }
 
-quietly() { "$@" >/dev/null 2>&1; }
-software_value() { quietly wine reg add "$tarn" /v "$1" /d "$2" "${@:3}" /f /reg:32; }  # NAME DATA [/t TYPE]
-drop_winlogon_key() { quietly wine reg delete "$winlogon" /f /reg:64; }
-interrupt() { kill -INT "$(cat "$out.pid")"; }  # a Ctrl+C event: Wine turns SIGINT into one
-problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side can report too
-seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
-
-# WHAT COMMAND...: waits until COMMAND succeeds; past the row's deadline, reports that WHAT never came, as a hang.
-within() {
-    until "${@:2}"; do
-        if [ "$SECONDS" -ge "$deadline" ]; then
-            problem "hang: $1 within $bound s"
-            return 1
-        fi
-        sleep 0.1
-    done
+# NAME DATA [hex]: the value as a .reg line, as reg export writes it; hex for REG_EXPAND_SZ.
+reg_line() {
+    local data=${2//\\/\\\\}
+    if [ "${3:-}" = hex ]; then
+        data=$(printf '%s\0' "$2" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',,')
+        echo "\"$1\"=hex(2):${data:1:-1}"
+        return
+    fi
+    data=${data//\"/\\\"}
+    echo "\"$1\"=\"${data//$'\n'/\\n}\""
 }
 
-# The appliance: the software key in the 32-bit view with a decoy in the 64-bit one, and "Shell" in each view.
-appliance() {
-    local machine='HKEY_LOCAL_MACHINE\SOFTWARE'
-    local software='Telvora, Inc.\TARN'
-    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon'
-    printf '%s\r\n' 'Windows Registry Editor Version 5.00' \
-        "[-$machine\\Telvora, Inc.]" \
-        "[$machine\\$software]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' \
-        "[$machine\\$logon]" '"Shell"="previous.exe"' \
-        "[$machine\\Wow6432Node\\$software]" '"NVR"="1"' '"INSTALL_PATH"="D:\\Recorder"' \
-        "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$WINEPREFIX/appliance.reg"
-    quietly wine reg import "Z:${WINEPREFIX//\//\\}\\appliance.reg" /reg:64
+# The appliance, with the row's values: the software key in the 32-bit view with a decoy in the 64-bit one, and
+# "Shell" in each view; then the software key read back, so that a set-up that did not take fails as such.
+arrange_registry() {
+    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software_key='Telvora, Inc.\TARN' got
+    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon' imported=() arranged=()
+    if [ ${#software[@]} -gt 0 ]; then
+        imported=("[$machine\\Wow6432Node\\$software_key]" "${software[@]}")
+        arranged=("[$machine\\$software_key]" "${software[@]}")  # as reg export shows the 32-bit view
+    fi
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-$machine\\Telvora, Inc.]" \
+        "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" \
+        "[$machine\\$software_key]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
+        '"Shell"="previous.exe"' "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$out.appliance.reg"
+    if ! wine reg import "Z:${out//\//\\}.appliance.reg" /reg:64 >/dev/null 2>&1; then
+        problem "set-up: reg import of the appliance failed"
+        return 1
+    fi
+    # reg export continues a long hex line on the next.
+    got=$(exported_key "$tarn" 32 | sed -e :more -e '/\\$/N; s/\\\n *//; t more' -e 1,2d)
+    if [ "$got" != "$(printf '%s\n' "${arranged[@]}")" ]; then
+        problem "set-up: the software key is not as arranged: [$got]"
+        return 1
+    fi
+    if [ -z "$winlogon_key" ]; then
+        drop_winlogon_key
+    fi
+}
+# reg import deletes no Winlogon key.
+drop_winlogon_key() {
+    if ! wine reg delete "$winlogon" /f /reg:64 >/dev/null 2>&1 || exported_key "$winlogon" 64 >/dev/null; then
+        problem "set-up: the Winlogon key could not be deleted"
+        return 1
+    fi
+}
+
+# A log-off that accepts and ends nothing, one Wine refuses, or Wine's own, which must end a second program held
+# at its prompt on an input that stays open.
+arrange_logoff() {
+    case $logoff in
+    refused) dlls+=";wineboot.exe=d" ;;
+    ends-nothing)
+        log_off_ends nothing || return
+        dlls+=";wineboot.exe=n" ;;
+    ends-session)
+        mkfifo "$out.hold"
+        wine "$exe" s <>"$out.hold" >"$out.held" 2>&1 &
+        holder=$!
+        within "the second program's prompt" grep -qs Yes/No "$out.held" ;;
+    esac
 }
 
 # Wine logs off by running wineboot.exe --kill. In its place ends_nothing.exe, loaded as native, accepts the
@@ -128,61 +264,80 @@ log_off_ends() {
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
         [ -e "$booter" ] || continue  # a 64-bit-only prefix has no syswow64
         if [ ! -e "$booter.session" ]; then
-            cp "$booter" "$booter.session"
-            cp "$build/tests/ends_nothing.exe" "$booter.nothing"
+            cp "$booter" "$booter.session" || return
+            cp "$build/tests/ends_nothing.exe" "$booter.nothing" || return
         fi
-        cp --remove-destination "$booter.$1" "$booter"
+        if ! cp --remove-destination "$booter.$1" "$booter"; then
+            problem "set-up: the log-off that ends $1 could not be put in place"
+            return 1
+        fi
     done
 }
 
-arrange_logoff() {
-    case $logoff in
-    refused) dlls+=";wineboot.exe=d" ;;
-    ends-nothing) log_off_ends nothing; dlls+=";wineboot.exe=n" ;;
-    ends-session)  # a second DesktopSwitch.exe at its prompt, on input held open here: a real log-off must end it
-        mkfifo "$out.hold"
-        wine "$exe" s <"$out.hold" >"$out.held" 2>&1 &
-        holder=$!
-        exec 7>"$out.hold"
-        within "the second program's prompt" grep -qs Yes/No "$out.held" ;;
-    esac
+# ---- The steps, as a row calls them
+
+# DesktopSwitch.exe with the row's arguments, input and DLLs, writing to $output, within the row's bound; its exit
+# code is the function's. [NAME=VALUE...] go into its environment.
+run_program() {
+    if [ -n "$held" ]; then
+        mkfifo "$out.input"
+        env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" \
+            <>"$out.input" >"$output"
+        return
+    fi
+    { at_first_prompt_of "$out.txt"; printf '%b' "$input"; } |
+        env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"
 }
+seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
+
+# FILE: once the program has asked in FILE, what the row does at its first prompt.
+at_first_prompt_of() {
+    if [ -n "$drop_at_prompt" ]; then
+        within "the prompt" grep -qs Yes/No "$1" || return
+    fi
+    at_first_prompt
+}
+at_first_prompt() {
+    if [ -n "$drop_at_prompt" ]; then
+        drop_winlogon_key
+    fi
+    at_pause
+}
+at_pause() {
+    if [ -n "$interrupt" ]; then
+        kill -INT "$(cat "$out.pid")"  # a Ctrl+C event: Wine turns SIGINT into one
+    fi
+}
+
 # After the program: the session it logged off has ended, or Wine's own log-off is back.
 settle_logoff() {
     case $logoff in
-    ends-session)
-        within "the end of the second program" eval '! kill -0 "$holder" 2>/dev/null'
-        exec 7>&- ;;
+    ends-session) within "the end of the second program" ended "$holder" ;;
     ends-nothing) log_off_ends session ;;
     esac
 }
-
-at_first_prompt() {
-    if [ -n "$at_prompt" ]; then
-        within "the prompt" grep -qs Yes/No "$out.txt" || return
-        "$at_prompt"
-    fi
-}
+ended() { ! kill -0 "$1" 2>/dev/null; }  # PROCESS
 
 # FILE CR: what the program wrote, a line each, with its pause as the line $pause. With CR=1 every line must end in
 # CR LF, and a line without its CR is marked. A log-off that ends the session may end the program before its pause
 # or during it, so there the pause is left out: those rows list none.
 transcript() {
-    awk -v crlf="$2" '
+    local pauses=1
+    if [ "$logoff" = ends-session ]; then
+        pauses=
+    fi
+    awk -v crlf="$2" -v pause="$pause" -v pauses="$pauses" '
         function line(text) {
             if (crlf && !sub(/\r$/, "", text)) text = text " [no CR]"
             print text
         }
         # The pause writes no line end of its own: on a console what follows it shares its line.
         match($0, /Press any key to continue\.* */) {
-            print "<pause>"
+            if (pauses) print pause
             $0 = substr($0, RSTART + RLENGTH)
             if ($0 == "") next
         }
         { line($0) }' "$1" 2>/dev/null >"$out.got"
-    if [ "$logoff" = ends-session ]; then
-        sed -i '/^<pause>$/d' "$out.got"
-    fi
 }
 
 compare() {  # the listed lines against $out.got, as a diff
@@ -196,6 +351,27 @@ check_shell() {
     local got
     got="$(shell_value 64) $(shell_value 32)"
     [ "$got" = "$shell wow32.exe" ] || problem "Shell: expected [$shell wow32.exe], got [$got]"
+}
+
+# WHAT COMMAND...: waits until COMMAND succeeds; past the row's deadline, reports that WHAT never came, as a hang.
+within() {
+    until "${@:2}"; do
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            problem "hang: $1 within $row_bound s"
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side can report too
+
+# ---- The report
+
+# Every table but the file's begins with Wine's own log-off and one Wine session, ended with the table.
+start_table() {
+    log_off_ends session || exit 2
+    wineserver -p
+    table_started=1
 }
 
 rows=0
@@ -218,90 +394,4 @@ report() {
 finish() {
     echo "$((rows - failed)) passed, $failed failed"
     exit $((failed > 0))
-}
-
-# [NAME=VALUE...]: DesktopSwitch.exe with the row's arguments, input and DLLs, writing to $output, within the row's
-# bound; its exit code is the function's.
-run_program() {
-    { at_first_prompt; printf '%b' "$input"; } |
-        env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"
-}
-
-# run NAME EXIT_CODE LINE... [FLAG...] [-- ARGUMENT...]: DesktopSwitch.exe, its input a pipe, writes the LINEs with
-# CR LF line ends, exits with EXIT_CODE and leaves "Shell" as --shell says.
-run() {
-    local name=$1 code=$2 rc
-    shift 2
-    given "$@"
-    run_program 2>/dev/null
-    rc=$?
-    if [ "$rc" = 124 ]; then
-        problem "hang: the program still ran after $bound s"
-    elif [ "$rc" != "$code" ]; then
-        problem "exit code: expected $code, got $rc"
-    fi
-    settle_logoff
-    if [ "$output" = "$out.txt" ]; then
-        transcript "$out.txt" 1
-        compare
-    fi
-    check_shell
-    report "$name"
-}
-
-# console NAME LINE... [FLAG...] -- KEYS...: DesktopSwitch.exe s on a real console in tmux (stty -isig: Ctrl+Z and
-# Ctrl+C are keys, as on Windows). Each KEYS, then Enter, answers one prompt; Enter ends the pause. The LINEs are the
-# screen as the user sees it, the exit code (rc=N) and what was written to standard error.
-console() {
-    local name=$1 answered=0 asked keys paused= screen ready=Yes/No tmux_dir
-    shift
-    given "$@"
-    local started=("$loader" "$exe" s)
-    if [ -n "$raw" ]; then
-        started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
-        ready='^read'  # raw_console.exe's report, once the program reads
-    fi
-    # tmux's socket has a path of at most 107 bytes, so it lives in a short folder of its own.
-    tmux_dir=$(mktemp -d "${TMPDIR:-/tmp}/tmux.XXXXXX")
-    tmux -S "$tmux_dir/socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
-        (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
-        echo rc=$?
-        sleep 600' "$out" "${started[@]}"
-    until screen=$(tmux -S "$tmux_dir/socket" capture-pane -p -J | sed '/^$/d'); [[ $screen == *rc=* ]]; do
-        if [ "$SECONDS" -ge "$deadline" ]; then
-            problem "hang: the program still ran after $bound s"
-            break
-        fi
-        asked=$(cat - "$out.err" <<<"$screen" | grep -c "$ready")
-        if [ "$answered" -lt ${#arguments[@]} ] && [ "$asked" -gt "$answered" ]; then
-            if [ "$answered" = 0 ] && [ -n "$at_prompt" ]; then
-                "$at_prompt"
-            fi
-            read -ra keys <<<"${arguments[$answered]}"
-            tmux -S "$tmux_dir/socket" send-keys "${keys[@]}" Enter
-            answered=$((answered + 1))
-        elif [ -z "$paused" ] && [[ $screen == *'Press any key'* ]] && [ "$logoff" != ends-session ]; then
-            if [ "$at_prompt" = interrupt ]; then
-                interrupt
-            fi
-            tmux -S "$tmux_dir/socket" send-keys Enter
-            paused=1
-        fi
-        sleep 0.1
-    done
-    tmux -S "$tmux_dir/socket" kill-server
-    rm -rf "$tmux_dir"
-    settle_logoff
-    printf '%s\n' "$screen" >"$out.screen"
-    tr -d '\r' <"$out.err" >>"$out.screen"
-    transcript "$out.screen" 0
-    compare
-    report "$name"
-}
-
-# Every table begins with Wine's own log-off and one Wine session, ended with the table.
-start_table() {
-    log_off_ends session
-    wineserver -p
-    trap 'wineserver -k; rm -rf "$short_dir"' EXIT
 }
