@@ -8,6 +8,7 @@ readonly tables=$(realpath -- "$(dirname -- "$0")") bits=$3 row_bound=$4 table_d
 # Windows starts no program whose path passes 260 characters, nor in a working folder whose path does: the table
 # works in a short folder of its own, and reaches the build through a link there.
 readonly short_dir=$(mktemp -d "${TMPDIR:-/tmp}/table.XXXXXX")
+export TMPDIR=$short_dir  # Wine's sockets and temporary files go with the table
 ln -s "$(realpath -- "$2")" "$short_dir/build"
 cd "$short_dir" || exit 2
 readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
