@@ -2,19 +2,47 @@
 # The whole test suite from a fresh machine: installs what is missing, says how Wine runs the 32-bit program here,
 # checks the code's format, builds the 32-bit product and the 64-bit build of the same sources, runs the Wine suite
 # against each (the 32-bit runs show as skipped only where no route runs them), then checks a release.
-# One test command runs in a checkout at a time: a second one stops at once, with a line. Ctrl+C stops the run
-# within seconds, and every Wine session a run starts ends with it.
+# One test command runs in a checkout at a time: a second one stops at once, with a line. Whatever ends a run, every
+# process it started ends within seconds and its folder in /tmp goes (own_run); the next run ends what a run left.
 set -euo pipefail
-unset CDPATH
+unset CDPATH BASH_ENV ENV
 cd "$(dirname "$0")/.."
+source scripts/wine_env.sh
+refuse_checkout_path "$PWD"
+# First, so that the lock is never inherited by the run's watcher, which may outlive this shell by a second.
+own_run test
 mkdir -p build
-exec {lock_fd}>build/test.lock
+exec {lock_fd}>>build/test.lock
 if ! flock -n "$lock_fd"; then
-    echo "Another test command is running in this checkout, so this one stopped."
+    read -r holder _ <build/test.lock
+    echo "Another test command (process $holder) is running in this checkout, so this one stopped: kill $holder ends it."
     exit 1
 fi
-bash scripts/setup.sh
-source scripts/wine_env.sh
+# The lock records the run that holds it: its process and its folder, which the next run ends if it is still there.
+read -r _ previous_tmp <build/test.lock || true
+if [[ $previous_tmp == /tmp/desktopswitch-test.* ]]; then
+    end_run "$previous_tmp"
+fi
+echo "$$ $run_tmp" >build/test.lock
+
+finish_run() {
+    local status=$?
+    end_run "$run_tmp"
+    if [ "$status" -gt 128 ]; then
+        echo "Stopped by a signal; every process of this run has ended." >&2
+    fi
+}
+trap finish_run EXIT
+trap 'exit 130' INT
+trap 'exit 129' HUP
+trap 'exit 143' TERM
+# Each step runs in the background, so that a signal's trap runs at once rather than once the step ends.
+step() {
+    "$@" {lock_fd}>&- &
+    wait "$!"
+}
+
+step bash scripts/setup.sh
 route_said=$(wine_route)
 route=$(route_name "$route_said")
 route_line "$route_said"
@@ -23,50 +51,18 @@ if [ "$route" = 64-bit-only ]; then
 fi
 enter_route "$route"
 
-# Wine's server sockets and tmux's live here: a socket's path has at most 107 bytes, whatever the checkout's is.
-run_tmp=$(mktemp -d /tmp/desktopswitch-test.XXXXXX)
-export TMPDIR=$run_tmp
-ctest_session=
-end_run() {
-    local status=$? prefix socket
-    if [ -n "$ctest_session" ]; then
-        pkill -KILL -s "$ctest_session" || true
-    fi
-    for prefix in build/windows/wine-prefix build/windows64/wine-prefix; do
-        if [ -d "$prefix" ]; then
-            WINEPREFIX=$PWD/$prefix wineserver -k 2>/dev/null || true
-        fi
-    done
-    for socket in "$run_tmp"/tmux.*/socket; do
-        if [ -S "$socket" ]; then
-            tmux -S "$socket" kill-server 2>/dev/null || true
-        fi
-    done
-    rm -rf "$run_tmp"
-    if [ "$status" -gt 128 ]; then
-        echo "Stopped by a signal; every Wine session of this run has ended." >&2
-    fi
-}
-trap end_run EXIT
-trap 'exit 130' INT
-trap 'exit 129' HUP
-trap 'exit 143' TERM
-
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+# The project's own sources, found without git: a source archive has none, and another repository may hold this one.
+find app platform shellconfig scripts tests -name '*.cpp' -print0 -o -name '*.h' -print0 >"$run_tmp/sources"
+step xargs -0 -a "$run_tmp/sources" clang-format --dry-run --Werror
 for preset in windows windows64; do
-    cmake --preset "$preset"
-    cmake --build --preset "$preset" -j "$(nproc)"
+    step configure_preset "$preset"
+    step cmake --build --preset "$preset" -j "$(nproc)"
 done
-# ctest runs in a session of its own, so that Ctrl+C reaches this script alone, which then ends the whole run: ctest
-# would only mark its running test interrupted and go on to the next. It never holds the checkout's lock.
 failed=()
 for preset in windows windows64 release; do
-    setsid ctest --preset "$preset" {lock_fd}>&- &
-    ctest_session=$!
-    if ! wait "$ctest_session"; then
+    if ! step ctest --preset "$preset"; then
         failed+=("$preset")
     fi
-    ctest_session=
 done
 if [ ${#failed[@]} -gt 0 ]; then
     echo "Failed: ctest --preset ${failed[*]}"

@@ -1,4 +1,5 @@
-# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads and how to add a flag.
+# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads and how to add a flag. In
+# call order: the table's set-up, the row kinds, a row's set-up, its steps, its report.
 # Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
@@ -6,28 +7,20 @@ export WINEPREFIX
 WINEPREFIX=$(realpath -m -- "$1")
 readonly tables=$(realpath -- "$(dirname -- "$0")") bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
 # Windows starts no program whose path passes 260 characters, nor in a working folder whose path does: the table
-# works in a short folder of its own, and reaches the build through a link there.
+# works in a short folder of its own, which also holds Wine's sockets, and reaches the build through a link there.
 readonly short_dir=$(mktemp -d "${TMPDIR:-/tmp}/table.XXXXXX")
-export TMPDIR=$short_dir  # Wine's sockets and temporary files go with the table
+export TMPDIR=$short_dir
 ln -s "$(realpath -- "$2")" "$short_dir/build"
 cd "$short_dir" || exit 2
 readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
 # The row's files, each made anew: $out.txt what the program wrote; .want and .got the lines listed and written;
 # .problems what failed; .screen and .err a console row's screen and standard error, .pid its program's process;
 # .trace a calls row's trace; .hold and .held the second program's input and output; .input a held input;
-# .appliance.reg the registry as arranged.
+# .reg the registry as arranged.
 readonly out=$WINEPREFIX/row
 # Every process a table starts carries this mark, so that none outlives the table, whatever its rows did.
 export DESKTOPSWITCH_TABLE=$short_dir
-table_started=
-end_table() {
-    if [ -n "$table_started" ]; then
-        wineserver -k 2>/dev/null
-    fi
-    end_marked DESKTOPSWITCH_TABLE "$short_dir"
-    rm -rf "$short_dir"
-}
-trap end_table EXIT
+trap 'wineserver -k 2>/dev/null; end_marked DESKTOPSWITCH_TABLE "$short_dir"; rm -rf "$short_dir"' EXIT
 route_said=$(wine_route) || exit 2
 readonly route=$(route_name "$route_said")
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
@@ -62,6 +55,12 @@ switched='The operation is completed successfully.'
 readonly pause='<pause>'
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
+# Every table that runs the program begins with Wine's own log-off and one Wine session, ended with the table.
+start_table() {
+    log_off_ends session || exit 2
+    wineserver -p
+}
+
 # ---- The row kinds
 
 # run NAME EXIT_CODE LINE... [FLAG...] [-- ARGUMENT...]: DesktopSwitch.exe, its input a pipe, writes the LINEs with
@@ -80,7 +79,6 @@ run() {
     settle_logoff
     if [ "$output" = "$out.txt" ]; then
         transcript "$out.txt" 1
-        compare
     fi
     check_shell
     report "$name"
@@ -124,19 +122,15 @@ console() {
     settle_logoff
     tr -d '\r' <"$out.err" >>"$out.screen"
     transcript "$out.screen" 0
-    compare
     report "$name"
 }
-screen() { tmux -S "$socket" capture-pane -p -J | sed '/^$/d'; }
-shown() { screen | grep -q "$1"; }  # PATTERN
-asked() { [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ]; }  # PATTERN COUNT
 
-# ---- The set-up
+# ---- A row's set-up
 
 # KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags, each variable for the row alone. A
 # flag the kind does not take fails the row, naming the flag.
 given() {
-    local kind=$1 lines=() arguments_marker=--
+    local kind=$1 arguments_marker=--
     shift
     expected=()  # the lines the row lists, one an element
     arguments=()  # the program's arguments, or a console row's keys
@@ -173,25 +167,23 @@ given() {
         *:--drop-at-prompt) drop_at_prompt=1 ;;
         *:--logoff=*) logoff=${1#*=} ;;
         run:--shell=*) shell=${1#*=} ;;
+        run:--held-input) held=1 ;;
         run:--out=* | calls:--out=*) output=${1#*=} ;;
         run:--input=* | calls:--input=*) input=${1#*=} ;;
-        run:--held-input) held=1 ;;
         console:--interrupt) interrupt=1 ;;
         console:--raw) raw=1 ;;
         *:"$arguments_marker")
             shift
             arguments=("$@")
             break ;;
-        *)
-            problem "a $kind row takes no flag $1"
-            report "$name"
-            return 1 ;;
+        *) problem "a $kind row takes no flag $1" ;;
         esac
         shift
     done
-    arrange_registry && arrange_logoff && return
-    report "$name"
-    return 1
+    if [ -s "$out.problems" ] || ! arrange_registry || ! arrange_logoff; then
+        report "$name"
+        return 1
+    fi
 }
 
 # NAME DATA [hex]: the value as a .reg line, as reg export writes it; hex for REG_EXPAND_SZ.
@@ -207,19 +199,19 @@ reg_line() {
 }
 
 # The appliance, with the row's values: the software key in the 32-bit view with a decoy in the 64-bit one, and
-# "Shell" in each view; then the software key read back, so that a set-up that did not take fails as such.
+# "Shell" in each view. The software key is read back, so that a set-up that did not take fails as such.
 arrange_registry() {
-    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software_key='Telvora, Inc.\TARN' got
-    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon' imported=() arranged=()
+    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software_key='Telvora, Inc.\TARN' got arranged=()
+    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon' imported=()
     if [ ${#software[@]} -gt 0 ]; then
         imported=("[$machine\\Wow6432Node\\$software_key]" "${software[@]}")
         arranged=("[$machine\\$software_key]" "${software[@]}")  # as reg export shows the 32-bit view
     fi
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-$machine\\Telvora, Inc.]" \
-        "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" \
-        "[$machine\\$software_key]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
-        '"Shell"="previous.exe"' "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$out.appliance.reg"
-    if ! wine reg import "Z:${out//\//\\}.appliance.reg" /reg:64 >/dev/null 2>&1; then
+        "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" "[$machine\\$software_key]" '"NVR"="1"' \
+        '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" '"Shell"="previous.exe"' \
+        "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$out.reg"
+    if ! wine reg import "Z:${out//\//\\}.reg" /reg:64 >/dev/null 2>&1; then
         problem "set-up: reg import of the appliance failed"
         return 1
     fi
@@ -241,8 +233,8 @@ drop_winlogon_key() {
     fi
 }
 
-# A log-off that accepts and ends nothing, one Wine refuses, or Wine's own, which must end a second program held
-# at its prompt on an input that stays open.
+# A log-off that Wine refuses, one that accepts and ends nothing, or Wine's own, which must end a second program
+# held at its prompt on an input that stays open.
 arrange_logoff() {
     case $logoff in
     refused) dlls+=";wineboot.exe=d" ;;
@@ -256,10 +248,8 @@ arrange_logoff() {
         within "the second program's prompt" grep -qs Yes/No "$out.held" ;;
     esac
 }
-
-# Wine logs off by running wineboot.exe --kill. In its place ends_nothing.exe, loaded as native, accepts the
-# log-off and ends nothing. New files each time: a running one keeps its own.
-# WHAT: nothing or session.
+# WHAT: nothing or session. Wine logs off by running wineboot.exe --kill; in its place ends_nothing.exe, loaded as
+# native, accepts the log-off and ends nothing. New files each time: a running one keeps its own.
 log_off_ends() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
@@ -275,10 +265,10 @@ log_off_ends() {
     done
 }
 
-# ---- The steps, as a row calls them
+# ---- A row's steps, as they are called
 
-# DesktopSwitch.exe with the row's arguments, input and DLLs, writing to $output, within the row's bound; its exit
-# code is the function's. [NAME=VALUE...] go into its environment.
+# [NAME=VALUE...]: DesktopSwitch.exe with the row's arguments, input, DLLs and these variables, writing to $output,
+# within the row's bound; its exit code is the function's.
 run_program() {
     if [ -n "$held" ]; then
         mkfifo "$out.input"
@@ -286,13 +276,13 @@ run_program() {
             <>"$out.input" >"$output"
         return
     fi
-    { at_first_prompt_of "$out.txt"; printf '%b' "$input"; } |
+    { at_first_prompt_in "$out.txt"; printf '%b' "$input"; } |
         env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"
 }
 seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
 
 # FILE: once the program has asked in FILE, what the row does at its first prompt.
-at_first_prompt_of() {
+at_first_prompt_in() {
     if [ -n "$drop_at_prompt" ]; then
         within "the prompt" grep -qs Yes/No "$1" || return
     fi
@@ -309,6 +299,9 @@ at_pause() {
         kill -INT "$(cat "$out.pid")"  # a Ctrl+C event: Wine turns SIGINT into one
     fi
 }
+screen() { tmux -S "$socket" capture-pane -p -J | sed '/^$/d'; }
+shown() { screen | grep -q "$1"; }  # PATTERN
+asked() { [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ]; }  # PATTERN COUNT
 
 # After the program: the session it logged off has ended, or Wine's own log-off is back.
 settle_logoff() {
@@ -319,28 +312,21 @@ settle_logoff() {
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }  # PROCESS
 
-# FILE CR: what the program wrote, a line each, with its pause as the line $pause. With CR=1 every line must end in
-# CR LF, and a line without its CR is marked. A log-off that ends the session may end the program before its pause
-# or during it, so there the pause is left out: those rows list none.
+# FILE CR: what the program wrote, a line each and its pause as the line $pause, against the lines listed. With CR=1
+# every line must end in CR LF, and a line without its CR is marked. A log-off that ends the session may end the
+# program before its pause or during it, so there the pause is left out: those rows list none.
 transcript() {
-    local pauses=1
-    if [ "$logoff" = ends-session ]; then
-        pauses=
-    fi
-    awk -v crlf="$2" -v pause="$pause" -v pauses="$pauses" '
-        function line(text) {
-            if (crlf && !sub(/\r$/, "", text)) text = text " [no CR]"
-            print text
-        }
+    awk -v crlf="$2" -v pause="$pause" -v logoff="$logoff" '
         # The pause writes no line end of its own: on a console what follows it shares its line.
         match($0, /Press any key to continue\.* */) {
-            if (pauses) print pause
+            if (logoff != "ends-session") print pause
             $0 = substr($0, RSTART + RLENGTH)
             if ($0 == "") next
         }
-        { line($0) }' "$1" 2>/dev/null >"$out.got"
+        crlf && !sub(/\r$/, "") { $0 = $0 " [no CR]" }
+        { print }' "$1" 2>/dev/null >"$out.got"
+    compare
 }
-
 compare() {  # the listed lines against $out.got, as a diff
     printf '%s\n' "${expected[@]}" >"$out.want"
     diff --label expected --label written "$out.want" "$out.got" | cat -v >>"$out.problems"
@@ -366,14 +352,7 @@ within() {
 }
 problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side can report too
 
-# ---- The report
-
-# Every table but the file's begins with Wine's own log-off and one Wine session, ended with the table.
-start_table() {
-    log_off_ends session || exit 2
-    wineserver -p
-    table_started=1
-}
+# ---- A row's report
 
 rows=0
 failed=0
