@@ -27,8 +27,22 @@ set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/check_zip.cmake)
 # none of those characters, where TMPDIR's may. The zip is made in the build tree, where nothing globs its path, and
 # CPack copies it from there after the staging is gone.
 if(CPACK_PACKAGE_DIRECTORY MATCHES "[][*?]")
-  execute_process(COMMAND mktemp -d /tmp/desktopswitch-release.XXXXXX OUTPUT_VARIABLE CPACK_TOPLEVEL_DIRECTORY
-                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  # However cpack ends, even killed, the directory goes with it: a watcher in a session of its own waits for cpack's
+  # process to end, then removes it. The shell that makes the directory ignores Ctrl+C until the watcher holds it,
+  # and the watcher goes without the test command's markers, since that command kills whatever carries them.
+  file(READ /proc/self/stat cpack)  # cpack's own id comes first; a child's $PPID may already name another process
+  string(REGEX MATCH "^[0-9]+" cpack "${cpack}")
+  execute_process(COMMAND sh -c [[
+      trap '' HUP INT TERM
+      staging=$(mktemp -d /tmp/desktopswitch-release.XXXXXX) || exit
+      env --default-signal -u DESKTOPSWITCH_RUN -u DESKTOPSWITCH_TABLE setsid \
+        sh -c 'tail --pid="$1" -s 0.2 -f /dev/null; rm -rf -- "$2"' watcher "$1" "$staging" </dev/null >/dev/null 2>&1 &
+      echo "$staging"]] stage "${cpack}"
+    RESULT_VARIABLE failed OUTPUT_VARIABLE CPACK_TOPLEVEL_DIRECTORY ERROR_VARIABLE said
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_STRIP_TRAILING_WHITESPACE)
+  if(NOT failed STREQUAL "0")
+    message(FATAL_ERROR "The release could not make its staging directory in /tmp, so nothing was packaged: ${said}")
+  endif()
   file(WRITE "${CPACK_DESKTOPSWITCH_STAGING_RECORD}" "${CPACK_TOPLEVEL_DIRECTORY}")
   set(CPACK_TEMPORARY_DIRECTORY ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME})
   set(CPACK_TEMPORARY_INSTALL_DIRECTORY ${CPACK_TEMPORARY_DIRECTORY})

@@ -14,9 +14,10 @@ function(refuse why said)
   include("${DESKTOPSWITCH_SOURCE_DIR}/release/unstage.cmake")
   message(FATAL_ERROR "Signing DesktopSwitch.exe failed, so nothing was packaged: ${why}\n${said}")
 endfunction()
-# Runs a signing step, refused with WHY when it fails; what it said is left in `said`.
+# Runs a signing step, refused with WHY when it fails or has not ended after 300 s (a time-stamp server that takes
+# the request and never answers would hold the release for good); what it said is left in `said`.
 function(signing_step why)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed OUTPUT_VARIABLE said ERROR_VARIABLE said TIMEOUT 300)
   if(NOT failed STREQUAL "0")
     refuse("${why}" "${said}")
   endif()
@@ -142,8 +143,12 @@ else()
     set(lasting "It is time-stamped: its signature stays valid after the\n   certificate expires, on ${signing_expires}.")
   endif()
   signing_step("osslsigncode refused." "${OSSLSIGNCODE}" sign -pkcs12 "${pfx}" ${readpass} -h sha256 -n DesktopSwitch
-    ${timestamp} -in "${dir}/DesktopSwitch.exe" -out "${secret}/DesktopSwitch.exe")
-  file(RENAME "${secret}/DesktopSwitch.exe" "${dir}/DesktopSwitch.exe")
+    ${timestamp} -in "${dir}/DesktopSwitch.exe" -out "${dir}/DesktopSwitch.exe.signed")
+  # Signed beside the program, so that it takes the program's place within one filesystem, wherever staging is.
+  file(RENAME "${dir}/DesktopSwitch.exe.signed" "${dir}/DesktopSwitch.exe" RESULT renamed)
+  if(NOT renamed STREQUAL "0")
+    refuse("the signed program could not replace the unsigned one." "${renamed}")
+  endif()
   file(REMOVE_RECURSE "${secret}")
   string(REPLACE "\n   " " " said "DesktopSwitch.exe is signed by ${signer}. ${lasting}")
   message(NOTICE "${said}")
