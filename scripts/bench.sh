@@ -8,8 +8,21 @@ set -euo pipefail
 unset CDPATH
 cd "$(dirname "$0")/.."
 runs=${1:-21}
-bash scripts/setup.sh
 source scripts/wine_env.sh
+refuse_checkout_path "$PWD"
+# Whatever ends the benchmark, every process it started ends within seconds and its folder in /tmp goes.
+own_run bench
+wine_reached=
+end_bench() {
+    # An ending takes every step, whichever of them fails; the server stays resident until it is told to end.
+    set +e
+    if [ -n "$wine_reached" ]; then
+        wineserver -k 2>/dev/null
+    fi
+    end_run "$run_tmp"
+}
+trap end_bench EXIT
+bash scripts/setup.sh
 route_said=$(wine_route)
 route=$(route_name "$route_said")
 route_line "$route_said"
@@ -20,11 +33,9 @@ if [ "$route" != native ]; then
     echo "Timing the 64-bit build on the native loader: the 32-bit program would be timed with its emulator."
 fi
 export WINEPREFIX=$PWD/build/bench-prefix
-bench_tmp=$(mktemp -d /tmp/desktopswitch-bench.XXXXXX)
-export TMPDIR=$bench_tmp
-trap 'wineserver -k 2>/dev/null; rm -rf "$bench_tmp"' EXIT
-cmake --preset "$preset" >/dev/null
+configure_preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
+wine_reached=1
 if ! prefix_fits "$route"; then
     make_prefix "$route"
 fi
@@ -33,23 +44,23 @@ wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null
 wine reg add "$tarn" /v INSTALL_PATH /d 'D:\Recorder' /f /reg:32 >/dev/null
 
 # Both read the answer from a file: started from a pipeline, the same program costs Wine 10 to 30 ms more.
-printf 'n\n' >"$bench_tmp/answer"
-switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$bench_tmp/answer" >/dev/null; }
-floor_run() { wine "build/$preset/bench_floor.exe" <"$bench_tmp/answer" >/dev/null; }
+printf 'n\n' >"$run_tmp/answer"
+switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$run_tmp/answer" >/dev/null; }
+floor_run() { wine "build/$preset/bench_floor.exe" <"$run_tmp/answer" >/dev/null; }
 query_run() { wine reg query "$tarn" /v NVR /reg:32 >/dev/null; }
 for what in switch floor query; do
     "${what}_run"  # warms the file cache
-    : >"$bench_tmp/$what.ns"
+    : >"$run_tmp/$what.ns"
 done
 for _ in $(seq "$runs"); do
     for what in switch floor query; do
         started=$(date +%s%N)
         "${what}_run"
-        echo $(($(date +%s%N) - started)) >>"$bench_tmp/$what.ns"
+        echo $(($(date +%s%N) - started)) >>"$run_tmp/$what.ns"
     done
 done
 median() {
-    sort -n "$bench_tmp/$1.ns" | awk '
+    sort -n "$run_tmp/$1.ns" | awk '
         { v[NR] = $1 }
         END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }

@@ -2,15 +2,52 @@
 # Builds DesktopSwitch.exe and runs it under Wine on a demo appliance: a Wine prefix whose registry holds the
 # appliance key ("NVR" = "1", an "INSTALL_PATH") and, before each run, the other desktop's "Shell", so that the run
 # shows its change. Usage: demo.sh s|w   (you answer the prompt yourself). Exits with the program's exit code.
+# Whatever ends the demo, every process it started ends within seconds, its folder in /tmp goes (own_run) and the
+# terminal gets its modes back; a demo appliance whose making was interrupted is made again by the next run.
 set -euo pipefail
-unset CDPATH
+unset CDPATH BASH_ENV ENV
 cd "$(dirname "$0")/.."
 if [ $# -lt 1 ]; then
     echo "usage: $0 s|w"
     exit 2
 fi
-bash scripts/setup.sh
 source scripts/wine_env.sh
+refuse_checkout_path "$PWD"
+own_run demo
+
+# The terminal's modes as the demo found them, put back however it ends: Wine's console changes them, and the
+# program runs with Ctrl+C as a key.
+terminal_modes=
+if [ -t 0 ]; then
+    terminal_modes=$(stty -g)
+fi
+wine_reached=
+stopped_by=
+end_demo() {
+    # An ending takes every step, whichever of them fails.
+    set +e
+    if [ -n "$wine_reached" ]; then
+        wineserver -k 2>/dev/null
+    fi
+    end_run "$run_tmp"
+    if [ -n "$terminal_modes" ]; then
+        stty "$terminal_modes" 2>/dev/null
+    fi
+    if [ -n "$stopped_by" ]; then
+        echo "Stopped by $stopped_by; every process of the demo has ended." >&2
+    fi
+}
+trap end_demo EXIT
+trap 'stopped_by=Ctrl+C; exit 130' INT
+trap 'stopped_by="a hang-up"; exit 129' HUP
+trap 'stopped_by=SIGTERM; exit 143' TERM
+# Each step runs in the background, so that a signal's trap runs at once rather than once the step ends.
+step() {
+    "$@" &
+    wait "$!"
+}
+
+step bash scripts/setup.sh
 route_said=$(wine_route)
 route=$(route_name "$route_said")
 route_line "$route_said"
@@ -23,19 +60,22 @@ else
     echo "Running the 32-bit DesktopSwitch.exe, the program that ships."
 fi
 export WINEPREFIX=$PWD/build/demo-prefix
-# Wine's server socket lives here, in a short path whatever the checkout's, and goes with the demo.
-demo_tmp=$(mktemp -d /tmp/desktopswitch-demo.XXXXXX)
-export TMPDIR=$demo_tmp
-trap 'wineserver -k 2>/dev/null; rm -rf "$demo_tmp"' EXIT
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev/null
+step configure_preset "$preset" >/dev/null
+step cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev/null
 
+# Windows refuses a working folder or a program whose path passes 260 characters: Wine works in the run's folder and
+# reaches the build through a link there, whatever the checkout's path.
+ln -s "$PWD/build/$preset" "$run_tmp/build"
+cd "$run_tmp"
+wine_reached=1
 install_path='C:\Program Files (x86)\Telvora\NVR'
+add_appliance() {
+    wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null || return
+    wine reg add "$tarn" /v INSTALL_PATH /d "$install_path" /f /reg:32 >/dev/null
+}
 if ! prefix_fits "$route"; then
     echo "Creating the demo appliance in $WINEPREFIX ..."
-    make_prefix "$route"
-    wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null
-    wine reg add "$tarn" /v INSTALL_PATH /d "$install_path" /f /reg:32 >/dev/null
+    step make_prefix "$route" add_appliance
 fi
 case $1 in
 s | S) other_shell=explorer.exe ;;
@@ -44,14 +84,29 @@ w | W) other_shell="$install_path\\Server\\Utility\\Stationkeeper\\Kestrelwarden
 esac
 if [ -n "$other_shell" ]; then
     echo "Setting \"Shell\" to the other desktop's, so that the run shows its change."
-    wine reg add "$winlogon" /v Shell /d "$other_shell" /f /reg:64 >/dev/null
+    step wine reg add "$winlogon" /v Shell /d "$other_shell" /f /reg:64 >/dev/null
 fi
 shell_before=$(shell_value 64)
 echo "Shell before: \"$shell_before\""
 echo "---- DesktopSwitch $* ----"
+# Wine does not end a console read at SIGINT; with isig off Ctrl+C reaches Wine's console as a key, and ends the
+# read as it does on Windows.
+if [ -n "$terminal_modes" ]; then
+    stty -isig
+fi
 code=0
-wine "build/$preset/DesktopSwitch.exe" "$@" || code=$?
-wineserver -w  # a forced log-off ends the Wine session; let it finish
+# In the background, so that a signal's trap runs at once; its input given explicitly, since a background command
+# would read /dev/null.
+wine build/DesktopSwitch.exe "$@" <&0 &
+wait "$!" || code=$?
+if [ -n "$terminal_modes" ]; then
+    stty "$terminal_modes"
+fi
+# A forced log-off ends the Wine session: let it finish.
+if ! step timeout 300 wineserver -w; then
+    echo "Wine still ran 300 s after the program ended." >&2
+    exit 1
+fi
 echo "---- exit code $code ----"
 shell_after=$(shell_value 64)
 echo "Shell after:  \"$shell_after\""

@@ -181,16 +181,23 @@ build_loader_folder() {
     mv -T "$new" "$folder"
 }
 
-# ROUTE: a new prefix at WINEPREFIX that records the route it was made on, since a prefix made on one route may not
-# serve another (a 64-bit-only one has no 32-bit system).
+# ROUTE [SET-UP...]: a new prefix at WINEPREFIX, with the command SET-UP run in it, that records the route it was
+# made on, since a prefix made on one route may not serve another (a 64-bit-only one has no 32-bit system). The
+# record comes last, once Wine has saved the prefix, and goes first: a making cut short anywhere is made anew.
 make_prefix() {
-    local said
+    local route=$1 said
+    shift
+    rm -f "$WINEPREFIX/route" || return
     rm -rf "$WINEPREFIX" || return
-    if ! said=$(wine wineboot -i 2>&1) || ! wineserver -w; then
+    if ! said=$(wine wineboot -i 2>&1) || ! timeout 600 wineserver -w; then
         printf 'Wine could not make the prefix %s:\n%s\n' "$WINEPREFIX" "$said" >&2
         return 1
     fi
-    echo "$1" >"$WINEPREFIX/route"
+    if [ $# -gt 0 ]; then
+        "$@" || return
+        timeout 600 wineserver -w || return
+    fi
+    echo "$route" >"$WINEPREFIX/route"
 }
 prefix_fits() { [ "$(cat "$WINEPREFIX/route" 2>/dev/null)" = "$1" ]; }
 
