@@ -55,8 +55,16 @@ switched='The operation is completed successfully.'
 readonly pause='<pause>'
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
-# Every table that runs the program begins with Wine's own log-off and one Wine session, ended with the table.
+# Every table that runs the program begins with Wine's own log-off, its stand-in beside it, and one Wine session,
+# ended with the table.
 start_table() {
+    local booter
+    for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
+        if [ -e "$booter" ] && [ ! -e "$booter.session" ]; then  # a 64-bit-only prefix has no syswow64
+            cp "$booter" "$booter.session" || exit 2
+            cp "$build/tests/ends_nothing.exe" "$booter.nothing" || exit 2
+        fi
+    done
     log_off_ends session || exit 2
     wineserver -p
 }
@@ -253,12 +261,7 @@ arrange_logoff() {
 log_off_ends() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
-        [ -e "$booter" ] || continue  # a 64-bit-only prefix has no syswow64
-        if [ ! -e "$booter.session" ]; then
-            cp "$booter" "$booter.session" || return
-            cp "$build/tests/ends_nothing.exe" "$booter.nothing" || return
-        fi
-        if ! cp --remove-destination "$booter.$1" "$booter"; then
+        if [ -e "$booter.$1" ] && ! cp --remove-destination "$booter.$1" "$booter"; then
             problem "set-up: the log-off that ends $1 could not be put in place"
             return 1
         fi
@@ -276,19 +279,16 @@ run_program() {
             <>"$out.input" >"$output"
         return
     fi
-    { at_first_prompt_in "$out.txt"; printf '%b' "$input"; } |
+    { at_first_prompt "$out.txt"; printf '%b' "$input"; } |
         env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"
 }
 seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
 
-# FILE: once the program has asked in FILE, what the row does at its first prompt.
-at_first_prompt_in() {
-    if [ -n "$drop_at_prompt" ]; then
+# [FILE]: what the row does at its first prompt; with FILE, once the program has asked there.
+at_first_prompt() {
+    if [ -n "$drop_at_prompt" ] && [ $# -gt 0 ]; then
         within "the prompt" grep -qs Yes/No "$1" || return
     fi
-    at_first_prompt
-}
-at_first_prompt() {
     if [ -n "$drop_at_prompt" ]; then
         drop_winlogon_key
     fi
@@ -332,11 +332,9 @@ compare() {  # the listed lines against $out.got, as a diff
     diff --label expected --label written "$out.want" "$out.got" | cat -v >>"$out.problems"
 }
 
-# "Shell" of the 64-bit view as the row expects it, and the 32-bit view's as the appliance has it. The calls table
-# proves the size written.
+# "Shell" of the 64-bit view as the row expects it, and the 32-bit view's as the appliance has it.
 check_shell() {
-    local got
-    got="$(shell_value 64) $(shell_value 32)"
+    local got="$(shell_value 64) $(shell_value 32)"
     [ "$got" = "$shell wow32.exe" ] || problem "Shell: expected [$shell wow32.exe], got [$got]"
 }
 
