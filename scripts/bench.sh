@@ -40,8 +40,9 @@ if ! prefix_fits "$route"; then
     make_prefix "$route"
 fi
 wineserver -p
-wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null
-wine reg add "$tarn" /v INSTALL_PATH /d 'D:\Recorder' /f /reg:32 >/dev/null
+import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \
+    '"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"'
+
 
 # Both read the answer from a file: started from a pipeline, the same program costs Wine 10 to 30 ms more.
 printf 'n\n' >"$run_tmp/answer"

@@ -70,8 +70,8 @@ cd "$run_tmp"
 wine_reached=1
 install_path='C:\Program Files (x86)\Telvora\NVR'
 add_appliance() {
-    wine reg add "$tarn" /v NVR /d 1 /f /reg:32 >/dev/null || return
-    wine reg add "$tarn" /v INSTALL_PATH /d "$install_path" /f /reg:32 >/dev/null
+    import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \
+        "$(reg_line INSTALL_PATH "$install_path")" '"NVR"="1"'
 }
 if ! prefix_fits "$route"; then
     echo "Creating the demo appliance in $WINEPREFIX ..."

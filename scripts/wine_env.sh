@@ -201,6 +201,27 @@ make_prefix() {
 }
 prefix_fits() { [ "$(cat "$WINEPREFIX/route" 2>/dev/null)" = "$1" ]; }
 
+# NAME DATA [hex]: a registry value as a .reg line, as reg export writes it; hex for REG_EXPAND_SZ.
+reg_line() {
+    local data=${2//\\/\\\\}
+    if [ "${3:-}" = hex ]; then
+        data=$(printf '%s\0' "$2" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',,')
+        echo "\"$1\"=hex(2):${data:1:-1}"
+        return
+    fi
+    data=${data//\"/\\\"}
+    echo "\"$1\"=\"${data//$'\n'/\\n}\""
+}
+
+# FILE LINE...: the LINEs, a .reg file's after its header, written to FILE.reg and imported into WINEPREFIX's
+# registry through its 64-bit view, where the 32-bit view is Wow6432Node; fails as reg import does.
+import_reg() {
+    local file=$1.reg
+    shift
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' "$@" | iconv -t UTF-16 >"$file" || return
+    wine reg import "Z:${file//\//\\}" /reg:64 >/dev/null 2>&1
+}
+
 # KEY VIEW (64 or 32): the key as reg export writes it, in UTF-8 without CRs; fails where there is no such key.
 # reg export keeps UTF-16, where reg query would print through the console code page.
 exported_key() {

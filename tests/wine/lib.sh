@@ -194,18 +194,6 @@ given() {
     fi
 }
 
-# NAME DATA [hex]: the value as a .reg line, as reg export writes it; hex for REG_EXPAND_SZ.
-reg_line() {
-    local data=${2//\\/\\\\}
-    if [ "${3:-}" = hex ]; then
-        data=$(printf '%s\0' "$2" | iconv -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',,')
-        echo "\"$1\"=hex(2):${data:1:-1}"
-        return
-    fi
-    data=${data//\"/\\\"}
-    echo "\"$1\"=\"${data//$'\n'/\\n}\""
-}
-
 # The appliance, with the row's values: the software key in the 32-bit view with a decoy in the 64-bit one, and
 # "Shell" in each view. The software key is read back, so that a set-up that did not take fails as such.
 arrange_registry() {
@@ -215,11 +203,9 @@ arrange_registry() {
         imported=("[$machine\\Wow6432Node\\$software_key]" "${software[@]}")
         arranged=("[$machine\\$software_key]" "${software[@]}")  # as reg export shows the 32-bit view
     fi
-    printf '%s\r\n' 'Windows Registry Editor Version 5.00' "[-$machine\\Telvora, Inc.]" \
-        "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" "[$machine\\$software_key]" '"NVR"="1"' \
-        '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" '"Shell"="previous.exe"' \
-        "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' | iconv -t UTF-16 >"$out.reg"
-    if ! wine reg import "Z:${out//\//\\}.reg" /reg:64 >/dev/null 2>&1; then
+    if ! import_reg "$out" "[-$machine\\Telvora, Inc.]" "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" \
+        "[$machine\\$software_key]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
+        '"Shell"="previous.exe"' "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"'; then
         problem "set-up: reg import of the appliance failed"
         return 1
     fi
