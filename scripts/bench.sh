@@ -9,7 +9,7 @@ unset CDPATH
 cd "$(dirname "$0")/.."
 runs=${1:-21}
 source scripts/wine_env.sh
-refuse_checkout_path "$PWD"
+refuse_checkout_path "$(pwd -P)"
 # Whatever ends the benchmark, every process it started ends within seconds and its folder in /tmp goes.
 own_run bench
 wine_reached=

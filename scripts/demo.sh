@@ -12,7 +12,7 @@ if [ $# -lt 1 ]; then
     exit 2
 fi
 source scripts/wine_env.sh
-refuse_checkout_path "$PWD"
+refuse_checkout_path "$(pwd -P)"
 own_run demo
 
 # The terminal's modes as the demo found them, put back however it ends: Wine's console changes them, and the

@@ -8,14 +8,15 @@ set -euo pipefail
 unset CDPATH BASH_ENV ENV
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
-refuse_checkout_path "$PWD"
+refuse_checkout_path "$(pwd -P)"
 # First, so that the lock is never inherited by the run's watcher, which may outlive this shell by a second.
 own_run test
 mkdir -p build
 exec {lock_fd}>>build/test.lock
 if ! flock -n "$lock_fd"; then
     read -r holder _ <build/test.lock
-    echo "Another test command (process $holder) is running in this checkout, so this one stopped: kill $holder ends it."
+    echo "Another test command (process $holder) is running in this checkout, so this one stopped;" \
+        "kill $holder ends it."
     exit 1
 fi
 # The lock records the run that holds it: its process and its folder, which the next run ends if it is still there.

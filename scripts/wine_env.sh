@@ -31,9 +31,29 @@ kernel_runs_32bit() { "$wine_lib/wine" --version >/dev/null 2>&1; }
 # Started exactly as the loader folder starts it, less WINELOADERNOEXEC, which would start a whole Wine session.
 qemu_runs_32bit() { qemu-i386 -R "$qemu_guest_space" "$wine_lib/wine" --version >/dev/null 2>&1; }
 
-# ROOT: nothing where the toolchain takes the checkout's path; otherwise one line naming what it cannot take, and
-# a failure, before anything is built.
-refuse_checkout_path() { :; }
+# ROOT, as pwd -P gives it: nothing where the build takes the checkout's path; otherwise, before anything is built,
+# one line naming the first character it cannot take, or the path's length, and a failure. CMake, make and the
+# presets read " # : ; < > \ |, a tab and a line end as their own syntax; [ ] and ? reach make's shell unquoted, as
+# patterns that may match another checkout; $( and ${ expand. CMake cannot work in a folder whose path passes 2047
+# bytes, and build/windows64 does once the checkout's passes 2031.
+refuse_checkout_path() {
+    local LC_ALL=C refused=$'"#:;<>?[]\\|\t\n' at character
+    for ((at = 0; at < ${#1}; at++)); do
+        character=${1:at:1}
+        if [[ ${1:at:2} == '$(' || ${1:at:2} == '${' ]]; then
+            character=${1:at:2}
+        fi
+        if [[ $refused == *"$character"* || ${#character} == 2 ]]; then
+            character=${character/$'\t'/a tab}
+            echo "The build cannot take ${character/$'\n'/a line end} in the checkout's path, so nothing was built."
+            return 1
+        fi
+    done
+    if [ "${#1}" -gt 2031 ]; then
+        echo "The checkout path is ${#1} bytes long, and the build takes at most 2031, so nothing was built."
+        return 1
+    fi
+}
 
 # PRESET: configured from the project's root with the generator the presets pin, afresh where the build tree was
 # made by another: two generators link different bytes.
