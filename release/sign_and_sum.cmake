@@ -34,7 +34,8 @@ function(usages heading text)
 endfunction()
 
 if("$ENV{DESKTOPSWITCH_SIGN_PFX}" STREQUAL "")
-  message(WARNING "DesktopSwitch.exe is unsigned: set DESKTOPSWITCH_SIGN_PFX and DESKTOPSWITCH_SIGN_PASSWORD to sign it.")
+  message(WARNING
+    "DesktopSwitch.exe is unsigned: set DESKTOPSWITCH_SIGN_PFX and DESKTOPSWITCH_SIGN_PASSWORD to sign it.")
   set(DESKTOPSWITCH_SIGNATURE "This release is UNSIGNED: DesktopSwitch.exe has no Digital Signatures tab.
    Run it only if the zip's checksum matched the published one in step 1.")
 else()
@@ -79,7 +80,9 @@ else()
   foreach(certificate IN LISTS chain)
     file(WRITE "${secret}/each.pem" "${certificate}\n")
     signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/each.pem" -noout -subject
-      -startdate -enddate -dateopt iso_8601 -pubkey -text -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux,no_extensions)
+      -startdate -enddate -dateopt iso_8601 -pubkey -text
+      -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux
+      -certopt no_extensions)
     string(REGEX MATCH "^[^\n]*" subject "${said}")
     set(which "a certificate of its chain")
     string(FIND "${said}" "${public_key}" at)
@@ -137,10 +140,12 @@ else()
     refuse("the certificate names no signer." "${said}")
   endif()
   set(timestamp)
-  set(lasting "It has no time stamp: its signature stops being valid when the\n   certificate expires, on ${signing_expires}.")
+  set(lasting
+    "It has no time stamp: its signature stops being valid when the\n   certificate expires, on ${signing_expires}.")
   if(NOT "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}" STREQUAL "")
     set(timestamp -ts "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}")
-    set(lasting "It is time-stamped: its signature stays valid after the\n   certificate expires, on ${signing_expires}.")
+    set(lasting
+      "It is time-stamped: its signature stays valid after the\n   certificate expires, on ${signing_expires}.")
   endif()
   signing_step("osslsigncode refused." "${OSSLSIGNCODE}" sign -pkcs12 "${pfx}" ${readpass} -h sha256 -n DesktopSwitch
     ${timestamp} -in "${dir}/DesktopSwitch.exe" -out "${dir}/DesktopSwitch.exe.signed")

@@ -12,9 +12,12 @@ function named(argument) {
     return (hex8(argument) in names) ? names[hex8(argument)] : hex8(argument)
 }
 
-# The program's thread: the one that opens a key first, before the command interpreter of its pause starts.
-thread == "" && /^[0-9a-f]+:Call advapi32\.RegOpenKeyExW\(/ { thread = substr($0, 1, index($0, ":") - 1) }
-thread != "" && substr($0, 1, index($0, ":") - 1) != thread { next }
+# The program's thread: the one that opens a key first.
+FNR == NR {
+    if (thread == "" && $0 ~ /^[0-9a-f]+:Call advapi32\.RegOpenKeyExW\(/) thread = substr($0, 1, index($0, ":") - 1)
+    next
+}
+substr($0, 1, index($0, ":") - 1) != thread { next }
 
 /:Call [A-Za-z0-9_]+\.[A-Za-z0-9_]+\(/ {
     call = $0

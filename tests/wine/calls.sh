@@ -29,7 +29,7 @@ calls() {
     given calls "$@" || return
     run_program WINEDEBUG=+relay,trace+reg 2>"$out.trace"
     settle_logoff
-    awk -f "$tables/calls.awk" "$out.trace" >"$out.got"
+    awk -f "$tables/calls.awk" "$out.trace" "$out.trace" >"$out.got"
     compare
     report "$name"
 }

@@ -1,5 +1,4 @@
-# The Wine suite's harness, sourced by each table; tests/README.md says how a row reads and how to add a flag. In
-# call order: the table's set-up, the row kinds, a row's set-up, its steps, its report.
+# The Wine suite's harness, sourced by each table, in call order; tests/README.md says how a row reads.
 # Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
@@ -55,8 +54,7 @@ switched='The operation is completed successfully.'
 readonly pause='<pause>'
 program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
-# Every table that runs the program begins with Wine's own log-off, its stand-in beside it, and one Wine session,
-# ended with the table.
+# A table that runs the program begins with Wine's own log-off, its stand-in beside it, and one Wine session.
 start_table() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
@@ -96,18 +94,18 @@ run() {
 # and Ctrl+C are keys, as on Windows). Each KEYS, then Enter, answers one prompt; Enter ends the pause. The LINEs are
 # the screen as the user sees it, the exit code (rc=N) and what was written to standard error.
 console() {
-    local name=$1 answered=0 keys started ready=Yes/No
+    local name=$1 answered=0 keys program_started ready=Yes/No
     shift
     given console "$@" || return
-    started=("$loader" "$exe" s)
+    program_started=("$loader" "$exe" s)
     if [ -n "$raw" ]; then
-        started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
+        program_started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
         ready='^read'  # raw_console.exe's report, once the program reads
     fi
     tmux -f /dev/null -S "$socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
         (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
         echo rc=$?
-        sleep 600' "$out" "${started[@]}"
+        sleep 600' "$out" "${program_started[@]}"
     for keys in "${arguments[@]}"; do
         answered=$((answered + 1))
         within "prompt $answered" asked "$ready" "$answered" || break
@@ -135,8 +133,7 @@ console() {
 
 # ---- A row's set-up
 
-# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags, each variable for the row alone. A
-# flag the kind does not take fails the row, naming the flag.
+# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags; a flag the kind does not take fails it.
 given() {
     local kind=$1 arguments_marker=--
     shift
@@ -152,7 +149,8 @@ given() {
     raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
     dlls=$WINEDLLOVERRIDES  # for the program
     holder=  # with ends-session, the process of a second program waiting at its prompt
-    deadline=$((SECONDS + row_bound < table_deadline ? SECONDS + row_bound : table_deadline))
+    started=$SECONDS  # when the row began; its deadline comes a row's bound later, or with the table's
+    deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
     software=('"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"')  # the 32-bit view's values, as reg export lists them
     winlogon_key=1  # empty with --no-winlogon-key
     rm -f "$out".*
@@ -227,8 +225,7 @@ drop_winlogon_key() {
     fi
 }
 
-# A log-off that Wine refuses, one that accepts and ends nothing, or Wine's own, which must end a second program
-# held at its prompt on an input that stays open.
+# Wine's own log-off must end a second program, held at its prompt on an input that stays open.
 arrange_logoff() {
     case $logoff in
     refused) dlls+=";wineboot.exe=d" ;;
@@ -256,8 +253,7 @@ log_off_ends() {
 
 # ---- A row's steps, as they are called
 
-# [NAME=VALUE...]: DesktopSwitch.exe with the row's arguments, input, DLLs and these variables, writing to $output,
-# within the row's bound; its exit code is the function's.
+# [NAME=VALUE...]: DesktopSwitch.exe as the row arranged it, with these variables, within the row's bound.
 run_program() {
     if [ -n "$held" ]; then
         mkfifo "$out.input"
@@ -298,9 +294,8 @@ settle_logoff() {
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }  # PROCESS
 
-# FILE CR: what the program wrote, a line each and its pause as the line $pause, against the lines listed. With CR=1
-# every line must end in CR LF, and a line without its CR is marked. A log-off that ends the session may end the
-# program before its pause or during it, so there the pause is left out: those rows list none.
+# FILE CR: what the program wrote, a line each and its pause as $pause, against the lines listed; with CR=1 a line
+# without its CR is marked. A log-off that ends the session may end the program at its pause: those rows list none.
 transcript() {
     awk -v crlf="$2" -v pause="$pause" -v logoff="$logoff" '
         # The pause writes no line end of its own: on a console what follows it shares its line.
@@ -340,15 +335,16 @@ problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side 
 
 rows=0
 failed=0
-# NAME: ok, or not ok with the problems. A hang, or any failure with E2E_FAIL_FAST set, ends the table: the rows after
-# a hang would wait the same way.
+started=$SECONDS
+# NAME: ok, or not ok with the problems. A hang ends the table, since the rows after it would wait the same way;
+# with E2E_FAIL_FAST set, so does any failure.
 report() {
     rows=$((rows + 1))
     if [ ! -s "$out.problems" ]; then
-        echo "ok $rows - $1"
+        echo "ok $rows - $1 ($((SECONDS - started)) s)"
         return
     fi
-    echo "not ok $rows - $1"
+    echo "not ok $rows - $1 ($((SECONDS - started)) s)"
     sed 's/^/    /' "$out.problems"
     failed=$((failed + 1))
     if [ -n "${E2E_FAIL_FAST:-}" ] || grep -q '^hang: ' "$out.problems"; then

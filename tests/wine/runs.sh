@@ -50,7 +50,8 @@ run 'the longest path is read whole, asked again' 0 "${ask[@]}" "${ask[@]}" "$sw
 
 # A smashed stack: two runs, each ended by STATUS_STACK_BUFFER_OVERRUN, each with a guard drawn afresh.
 rm -f "$out".*
-deadline=$((SECONDS + row_bound))
+started=$SECONDS
+deadline=$((started + row_bound))
 for attempt in 1 2; do
     timeout "$(seconds_left)" wine "$build/tests/smash.exe" >>"$out.txt"
     echo "rc=$?" >>"$out.txt"
