@@ -2,12 +2,7 @@
 # starts. Sourcing this file only defines functions and read-only constants: it probes nothing, builds nothing and
 # exports nothing.
 # Sourced by: scripts/test.sh, scripts/demo.sh, scripts/bench.sh, tests/wine/lib.sh and tests/release.sh.
-#
-# The routes, tried in this order:
-#   native       the kernel runs 32-bit x86 code: Debian's own wine;
-#   emulated     it cannot, and qemu-i386 runs Wine's 32-bit loader: a loader folder in build/wine-loaders;
-#   64-bit-only  neither, or DESKTOPSWITCH_64BIT_ONLY=1: every program runs on Wine's 64-bit loader.
-# DESKTOPSWITCH_EMULATE_32BIT=1 takes the emulated route where the kernel would do, to prove it there.
+# The routes, native, emulated and 64-bit-only, are README.md's ("Which machines run what").
 
 readonly tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN'
 readonly winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
