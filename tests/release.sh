@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
 # The README's release, from a copy of the sources under a path that a glob misreads, with a temporary directory
-# under such a path too: interrupted while signing, when a second release stops at once; unsigned; refused for each
-# bad password, certificate, path or time-stamp server; signed by "No"; time-stamped, then run. None leaves anything
-# behind. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
+# under such a path too, each case as tests/README.md lists it; none leaves anything behind.
+# Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
-src=$1
-build=$2
-version=$3
+readonly src=$1 build=$2 version=$3
 work=$build/release-check
 copy="$work/a copy [1] of the sources"
 releases=$copy/build/release

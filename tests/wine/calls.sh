@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
-# What the program asks of Windows, call by call, with the values that Windows honours and Wine ignores: each open's
-# options and access, the value type, the write's byte count, the log-off's reason and the order of the closes.
-# Wine's registry and session cannot show these, so Wine's relay trace does (calls.awk). The runs table proves
-# what was written and where.
+# What the program asks of Windows, call by call, with the values that Windows honours and Wine ignores, which only
+# Wine's relay trace shows (calls.awk): each open's options and access, the value type, the write's byte count, the
+# log-off's reason and the order of the closes. The runs table proves what was written and where.
 source "$(dirname "$0")/lib.sh"
 start_table
 functions='advapi32.RegOpenKeyExW;advapi32.RegGetValueW;advapi32.RegSetValueExW;advapi32.RegCloseKey'
 functions+=';user32.ExitWindowsEx;kernel32.SetConsoleCtrlHandler'
 # Calls that these modules make are the system's own, not the program's.
 system='kernel32;kernelbase;ntdll;advapi32;sechost;user32;win32u;gdi32;msvcrt;ucrtbase;cmd'
-for setting in "RelayInclude=$functions" "RelayFromExclude=$system"; do
-    if ! wine reg add 'HKCU\Software\Wine\Debug' /v "${setting%%=*}" /d "${setting#*=}" /f >/dev/null 2>&1; then
-        echo "set-up: the relay trace's ${setting%%=*} could not be set"
-        exit 2
-    fi
-done
+if ! import_reg "$out" '[HKEY_CURRENT_USER\Software\Wine\Debug]' "$(reg_line RelayInclude "$functions")" \
+    "$(reg_line RelayFromExclude "$system")"; then
+    echo "set-up: the relay trace could not be set"
+    exit 2
+fi
 
 claimed='SetConsoleCtrlHandler(handler,00000001)'
 winlogon_opened='RegOpenKeyExW(HKLM,L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",00000000,0002011f) '\

@@ -2,8 +2,7 @@
 # Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
-export WINEPREFIX
-WINEPREFIX=$(realpath -m -- "$1")
+export WINEPREFIX="$(realpath -m -- "$1")"
 readonly tables=$(realpath -- "$(dirname -- "$0")") bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
 # Windows starts no program whose path passes 260 characters, nor in a working folder whose path does: the table
 # works in a short folder of its own, which also holds Wine's sockets, and reaches the build through a link there.
@@ -12,10 +11,8 @@ export TMPDIR=$short_dir
 ln -s "$(realpath -- "$2")" "$short_dir/build"
 cd "$short_dir" || exit 2
 readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
-# The row's files, each made anew: $out.txt what the program wrote; .want and .got the lines listed and written;
-# .problems what failed; .screen and .err a console row's screen and standard error, .pid its program's process;
-# .trace a calls row's trace; .hold and .held the second program's input and output; .input a held input;
-# .reg the registry as arranged.
+# A row's files, made anew: $out.txt what the program wrote, .want and .got the lines listed and written, .problems,
+# a console row's .screen, .err and .pid, a calls row's .trace, the second program's .hold and .held, .input, .reg.
 readonly out=$WINEPREFIX/row
 # Every process a table starts carries this mark, so that none outlives the table, whatever its rows did.
 export DESKTOPSWITCH_TABLE=$short_dir
@@ -27,12 +24,9 @@ if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != bin
     exit 77
 fi
 enter_route "$route" || exit 2
-# Starts a program of this build as the process itself, which a Ctrl+C event (SIGINT) must reach: Debian's wine
-# starts a 64-bit program through start.exe.
-loader=wine
-if [ "$bits" = 64 ]; then
-    loader=$wine_lib/wine64
-fi
+# The program as the process itself, which SIGINT must reach: Debian's wine starts a 64-bit one through start.exe.
+declare -A loaders=([32]=wine [64]=$wine_lib/wine64)
+readonly loader=${loaders[$bits]}
 
 # The contract: every line the program writes, spelled out again on purpose.
 ask=(
@@ -115,7 +109,6 @@ console() {
         read -ra keys <<<"$keys"
         tmux -S "$socket" send-keys "${keys[@]}" Enter
     done
-    # A log-off that ends the session may end the program at its pause or before it.
     if [ "$logoff" != ends-session ] && within "the pause or the end" shown 'Press any key\|rc=[0-9]'; then
         if shown 'Press any key'; then
             at_pause
@@ -288,11 +281,11 @@ asked() { [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ]; }  # PATTE
 # After the program: the session it logged off has ended, or Wine's own log-off is back.
 settle_logoff() {
     case $logoff in
-    ends-session) within "the end of the second program" ended "$holder" ;;
+    ends-session) within "the end of the second program" ended ;;
     ends-nothing) log_off_ends session ;;
     esac
 }
-ended() { ! kill -0 "$1" 2>/dev/null; }  # PROCESS
+ended() { ! kill -0 "$holder" 2>/dev/null; }
 
 # FILE CR: what the program wrote, a line each and its pause as $pause, against the lines listed; with CR=1 a line
 # without its CR is marked. A log-off that ends the session may end the program at its pause: those rows list none.
@@ -333,9 +326,7 @@ problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side 
 
 # ---- A row's report
 
-rows=0
-failed=0
-started=$SECONDS
+rows=0 failed=0 started=$SECONDS
 # NAME: ok, or not ok with the problems. A hang ends the table, since the rows after it would wait the same way;
 # with E2E_FAIL_FAST set, so does any failure.
 report() {

@@ -49,9 +49,8 @@ run 'the longest path is read whole, asked again' 0 "${ask[@]}" "${ask[@]}" "$sw
     --logoff=ends-nothing --path="$longest" --input='maybe\ny\n' --shell="$longest$program" -- s
 
 # A smashed stack: two runs, each ended by STATUS_STACK_BUFFER_OVERRUN, each with a guard drawn afresh.
-rm -f "$out".*
-started=$SECONDS
-deadline=$((started + row_bound))
+name='a smashed stack ends the program'
+given run || finish
 for attempt in 1 2; do
     timeout "$(seconds_left)" wine "$build/tests/smash.exe" >>"$out.txt"
     echo "rc=$?" >>"$out.txt"
@@ -60,5 +59,5 @@ guards=$(tr -d '\r' <"$out.txt" | paste -sd ' ')
 if [[ ! $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9$ ]] || [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
     problem "expected two different guards, each run ending with rc=9: $guards"
 fi
-report 'a smashed stack ends the program'
+report "$name"
 finish
