@@ -88,7 +88,7 @@ run() {
 # and Ctrl+C are keys, as on Windows). Each KEYS, then Enter, answers one prompt; Enter ends the pause. The LINEs are
 # the screen as the user sees it, the exit code (rc=N) and what was written to standard error.
 console() {
-    local name=$1 answered=0 keys program_started ready=Yes/No
+    local name=$1 answered=0 keys program_started ready=Yes/No pane
     shift
     given console "$@" || return
     program_started=("$loader" "$exe" s)
@@ -100,6 +100,7 @@ console() {
         (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
         echo rc=$?
         sleep 600' "$out" "${program_started[@]}"
+    pane=$(tmux -S "$socket" display -p '#{pane_tty}')
     for keys in "${arguments[@]}"; do
         answered=$((answered + 1))
         within "prompt $answered" asked "$ready" "$answered" || break
@@ -276,7 +277,12 @@ at_pause() {
 }
 screen() { tmux -S "$socket" capture-pane -p -J | sed '/^$/d'; }
 shown() { screen | grep -q "$1"; }  # PATTERN
-asked() { [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ]; }  # PATTERN COUNT
+# PATTERN COUNT: the program has asked COUNT times, and reads. Wine's console takes the terminal raw only as it
+# reads: a key typed before would pass through the terminal's line discipline, Enter arriving as a line feed.
+asked() {
+    [ "$(screen | cat - "$out.err" | grep -c "$1")" -ge "$2" ] || return
+    stty -a <"$pane" | grep -q -- ' -icanon'
+}
 
 # After the program: the session it logged off has ended, or Wine's own log-off is back.
 settle_logoff() {
