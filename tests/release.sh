@@ -4,10 +4,8 @@
 # Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION
 set -u
 readonly src=$1 build=$2 version=$3
-work=$build/release-check
-copy="$work/a copy [1] of the sources"
-releases=$copy/build/release
-zip=DesktopSwitch-$version-win32
+readonly work=$build/release-check zip=DesktopSwitch-$version-win32
+readonly copy="$work/a copy [1] of the sources" releases="$work/a copy [1] of the sources/build/release"
 source "$src/scripts/wine_env.sh"
 # Wine's server socket needs a short path: Wine keeps the temporary directory the run was given.
 wine_tmp=${TMPDIR:-/tmp}

@@ -12,7 +12,7 @@ ln -s "$(realpath -- "$2")" "$short_dir/build"
 cd "$short_dir" || exit 2
 readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
 # A row's files, made anew: $out.txt what the program wrote, .want and .got the lines listed and written, .problems,
-# a console row's .screen, .err and .pid, a calls row's .trace, the second program's .hold and .held, .input, .reg.
+# a console row's .screen, .err, .pid, a calls row's .trace, .calls, the second program's .hold, .held, .input, .reg.
 readonly out=$WINEPREFIX/row
 # Every process a table starts carries this mark, so that none outlives the table, whatever its rows did.
 export DESKTOPSWITCH_TABLE=$short_dir
@@ -110,11 +110,10 @@ console() {
         read -ra keys <<<"$keys"
         tmux -S "$socket" send-keys "${keys[@]}" Enter
     done
-    if [ "$logoff" != ends-session ] && within "the pause or the end" shown 'Press any key\|rc=[0-9]'; then
-        if shown 'Press any key'; then
-            at_pause
-            tmux -S "$socket" send-keys Enter
-        fi
+    if [ "$logoff" != ends-session ] && within "the pause or the end" shown 'Press any key\|rc=[0-9]' &&
+        shown 'Press any key'; then
+        at_pause
+        tmux -S "$socket" send-keys Enter
     fi
     within "the program's end" shown 'rc=[0-9]'
     screen >"$out.screen"
@@ -129,7 +128,7 @@ console() {
 
 # KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags; a flag the kind does not take fails it.
 given() {
-    local kind=$1 arguments_marker=--
+    local kind=$1
     shift
     expected=()  # the lines the row lists, one an element
     arguments=()  # the program's arguments, or a console row's keys
@@ -148,9 +147,6 @@ given() {
     software=('"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"')  # the 32-bit view's values, as reg export lists them
     winlogon_key=1  # empty with --no-winlogon-key
     rm -f "$out".*
-    if [ "$kind" = console ]; then
-        arguments_marker=--keys
-    fi
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
         expected+=("$1")
         shift
@@ -172,7 +168,7 @@ given() {
         run:--input=* | calls:--input=*) input=${1#*=} ;;
         console:--interrupt) interrupt=1 ;;
         console:--raw) raw=1 ;;
-        *:"$arguments_marker")
+        run:-- | calls:-- | console:--keys)
             shift
             arguments=("$@")
             break ;;
@@ -287,11 +283,10 @@ asked() {
 # After the program: the session it logged off has ended, or Wine's own log-off is back.
 settle_logoff() {
     case $logoff in
-    ends-session) within "the end of the second program" ended ;;
+    ends-session) within "the end of the second program" test ! -e "/proc/$holder" ;;
     ends-nothing) log_off_ends session ;;
     esac
 }
-ended() { ! kill -0 "$holder" 2>/dev/null; }
 
 # FILE CR: what the program wrote, a line each and its pause as $pause, against the lines listed; with CR=1 a line
 # without its CR is marked. A log-off that ends the session may end the program at its pause: those rows list none.
@@ -305,9 +300,6 @@ transcript() {
         }
         crlf && !sub(/\r$/, "") { $0 = $0 " [no CR]" }
         { print }' "$1" 2>/dev/null >"$out.got"
-    compare
-}
-compare() {  # the listed lines against $out.got, as a diff
     printf '%s\n' "${expected[@]}" >"$out.want"
     diff --label expected --label written "$out.want" "$out.got" | cat -v >>"$out.problems"
 }
