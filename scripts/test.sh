@@ -9,6 +9,12 @@ unset CDPATH BASH_ENV ENV
 cd "$(dirname "$0")/.."
 source scripts/wine_env.sh
 refuse_checkout_path "$(pwd -P)"
+# The release check stages a release under /tmp, since its copy's path holds a bracket: the program, twice while it
+# is signed, a few MiB.
+if [ "$(df --output=avail -k /tmp | tail -1)" -lt 16384 ]; then
+    echo "The test command needs 16 MiB free in /tmp, for its sockets and a staged release, so it stopped."
+    exit 1
+fi
 # First, so that the lock is never inherited by the run's watcher, which may outlive this shell by a second.
 own_run test
 mkdir -p build
