@@ -12,16 +12,7 @@ source scripts/wine_env.sh
 refuse_checkout_path "$(pwd -P)"
 # Whatever ends the benchmark, every process it started ends within seconds and its folder in /tmp goes.
 own_run bench
-wine_reached=
-end_bench() {
-    # An ending takes every step, whichever of them fails; the server stays resident until it is told to end.
-    set +e
-    if [ -n "$wine_reached" ]; then
-        wineserver -k 2>/dev/null
-    fi
-    end_run "$run_tmp"
-}
-trap end_bench EXIT
+trap 'end_run "$run_tmp"' EXIT
 bash scripts/setup.sh
 route_said=$(wine_route)
 route=$(route_name "$route_said")
@@ -35,7 +26,6 @@ fi
 export WINEPREFIX=$PWD/build/bench-prefix
 configure_preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
-wine_reached=1
 if ! prefix_fits "$route"; then
     make_prefix "$route"
 fi

@@ -21,14 +21,10 @@ terminal_modes=
 if [ -t 0 ]; then
     terminal_modes=$(stty -g)
 fi
-wine_reached=
 stopped_by=
 end_demo() {
     # An ending takes every step, whichever of them fails.
     set +e
-    if [ -n "$wine_reached" ]; then
-        wineserver -k 2>/dev/null
-    fi
     end_run "$run_tmp"
     if [ -n "$terminal_modes" ]; then
         stty "$terminal_modes" 2>/dev/null
@@ -41,11 +37,6 @@ trap end_demo EXIT
 trap 'stopped_by=Ctrl+C; exit 130' INT
 trap 'stopped_by="a hang-up"; exit 129' HUP
 trap 'stopped_by=SIGTERM; exit 143' TERM
-# Each step runs in the background, so that a signal's trap runs at once rather than once the step ends.
-step() {
-    "$@" &
-    wait "$!"
-}
 
 step bash scripts/setup.sh
 route_said=$(wine_route)
@@ -67,7 +58,6 @@ step cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev
 # reaches the build through a link there, whatever the checkout's path.
 ln -s "$PWD/build/$preset" "$run_tmp/build"
 cd "$run_tmp"
-wine_reached=1
 install_path='C:\Program Files (x86)\Telvora\NVR'
 add_appliance() {
     import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \

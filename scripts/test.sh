@@ -43,11 +43,6 @@ trap finish_run EXIT
 trap 'exit 130' INT
 trap 'exit 129' HUP
 trap 'exit 143' TERM
-# Each step runs in the background, so that a signal's trap runs at once rather than once the step ends.
-step() {
-    "$@" {lock_fd}>&- &
-    wait "$!"
-}
 
 step bash scripts/setup.sh
 route_said=$(wine_route)

@@ -282,7 +282,13 @@ own_run() {
     env -u DESKTOPSWITCH_RUN setsid bash -c 'source "$0"; tail --pid="$1" -f /dev/null; end_run "$2"' \
         "${BASH_SOURCE[0]}" "$$" "$run_tmp" </dev/null >/dev/null 2>&1 &
 }
-# FOLDER: ends the run whose folder it is, if it has not ended yet.
+# COMMAND...: runs it in the background and waits, so that a signal's trap runs at once rather than once it ends.
+step() {
+    "$@" &
+    wait "$!"
+}
+# FOLDER: ends the run whose folder it is, if it has not ended yet: every process marked with it, Wine's server
+# among them, and the folder.
 end_run() {
     end_marked DESKTOPSWITCH_RUN "$1"
     rm -rf "$1"
