@@ -25,15 +25,17 @@ if ! flock -n "$lock_fd"; then
         "kill $holder ends it."
     exit 1
 fi
-# The lock records the run that holds it: its process and its folder, which the next run ends if it is still there.
+# The lock records the run that holds it: its process, which a refused run names, and its folder, which the next
+# run ends if it is still there.
 read -r _ previous_tmp <build/test.lock || true
+echo "$$ $run_tmp" >build/test.lock
 if [[ $previous_tmp == /tmp/desktopswitch-test.* ]]; then
     end_run "$previous_tmp"
 fi
-echo "$$ $run_tmp" >build/test.lock
 
 finish_run() {
     local status=$?
+    disown -a  # the run's end kills its steps; the shell need not report each
     end_run "$run_tmp"
     if [ "$status" -gt 128 ]; then
         echo "Stopped by a signal; every process of this run has ended." >&2

@@ -29,10 +29,10 @@ qemu_runs_32bit() { qemu-i386 -R "$qemu_guest_space" "$wine_lib/wine" --version 
 # ROOT, as pwd -P gives it: nothing where the build takes the checkout's path; otherwise, before anything is built,
 # one line naming the first character it cannot take, or the path's length, and a failure. CMake, make and the
 # presets read " # : ; < > \ |, a tab and a line end as their own syntax; [ ] and ? reach make's shell unquoted, as
-# patterns that may match another checkout; $( and ${ expand. CMake cannot work in a folder whose path passes 2047
-# bytes, and build/windows64 does once the checkout's passes 2031.
+# patterns that may match another checkout; $( and ${ expand; Wine makes no prefix under a path holding *. CMake and
+# ctest cannot work in a folder whose path passes 2047 bytes, and the release check's copy builds 69 bytes deeper.
 refuse_checkout_path() {
-    local LC_ALL=C refused=$'"#:;<>?[]\\|\t\n' at character
+    local LC_ALL=C refused=$'"#*:;<>?[]\\|\t\n' at character
     for ((at = 0; at < ${#1}; at++)); do
         character=${1:at:1}
         if [[ ${1:at:2} == '$(' || ${1:at:2} == '${' ]]; then
@@ -44,21 +44,23 @@ refuse_checkout_path() {
             return 1
         fi
     done
-    if [ "${#1}" -gt 2031 ]; then
-        echo "The checkout path is ${#1} bytes long, and the build takes at most 2031, so nothing was built."
+    if [ "${#1}" -gt 1900 ]; then
+        echo "The checkout path is ${#1} bytes long, and the build takes at most 1900, so nothing was built."
         return 1
     fi
 }
 
 # PRESET: configured from the project's root with the generator the presets pin, afresh where the build tree was
-# made by another: two generators link different bytes.
+# made by another (two generators link different bytes) or for a checkout that has since moved.
 configure_preset() {
-    local cache=build/$1/CMakeCache.txt
+    local cache=build/$1/CMakeCache.txt fresh=
     if [ -e "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles' "$cache"; then
-        cmake --preset "$1" --fresh
-        return
+        fresh=--fresh
     fi
-    cmake --preset "$1"
+    if [ -e "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$(pwd -P)" "$cache"; then
+        fresh=--fresh
+    fi
+    cmake --preset "$1" $fresh
 }
 
 # Prints the route and why, separated by a tab; fails, with a line, on a switch that is neither 1 nor empty.
@@ -200,7 +202,7 @@ build_loader_folder() {
 # made on, since a prefix made on one route may not serve another (a 64-bit-only one has no 32-bit system). The
 # record comes last, once Wine has saved the prefix, and goes first: a making cut short anywhere is made anew.
 make_prefix() {
-    local route=$1 said
+    local made_for=$1 said
     shift
     rm -f "$WINEPREFIX/route" || return
     rm -rf "$WINEPREFIX" || return
@@ -212,7 +214,7 @@ make_prefix() {
         "$@" || return
         timeout 600 wineserver -w || return
     fi
-    echo "$route" >"$WINEPREFIX/route"
+    echo "$made_for" >"$WINEPREFIX/route"
 }
 prefix_fits() { [ "$(cat "$WINEPREFIX/route" 2>/dev/null)" = "$1" ]; }
 
