@@ -57,18 +57,16 @@ dated() {
     pfx "$1" sign.key
 }
 
-rm -rf "$work"
-mkdir -p "$copy"
-# Without git: the sources may come from an archive, or sit inside another repository.
-tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
-cd "$work" || exit 1
 # Where a release's leftovers would show, under a path that a glob misreads, outside the checkout: MinGW's driver
 # leaves files behind in a TMPDIR whose path holds "=".
 release_tmp=$(mktemp -d "$wine_tmp/release.XXXXXX")
 export TMPDIR="$release_tmp/tmp [1]"
-mkdir "$TMPDIR"
-# The servers below, on the loopback address, end with this script.
-trap 'pkill -P $$; rm -rf "$release_tmp"' EXIT
+trap 'pkill -P $$; rm -rf "$release_tmp"' EXIT  # the servers below, on the loopback address, end with this script
+rm -rf "$work"
+mkdir -p "$copy" "$TMPDIR"
+# Without git: the sources may come from an archive, or sit inside another repository.
+tar -C "$src" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
+cd "$work" || exit 1
 printf '%s\n' '[ca]' default_ca=ca '[ca]' unique_subject=no database=index new_certs_dir=. serial=serial \
     default_md=sha256 policy=p '[p]' commonName=supplied '[tsa]' default_tsa=t '[t]' serial=serial \
     signer_cert=tsa.pem signer_key=tsa.key signer_digest=sha256 default_policy=1.2.3.4 digests=sha256 \

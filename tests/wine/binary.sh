@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The file itself: a hardened, reproducible console program for Vista and later that needs only system DLLs and
-# asks for no elevation.
+# The file: a hardened, reproducible console program for Vista on, needing only system DLLs, asking no elevation.
 source "$(dirname "$0")/lib.sh"
 declare -A toolchain=([32]=i686 [64]=x86_64) magic=([32]='(PE32)' [64]='(PE32+)') processor=([32]=x86 [64]=amd64)
 wanted=("Magic .*${magic[$bits]}" 'Subsystem .*Windows CUI' 'Time/Date .*1970' DYNAMIC_BASE NX_COMPAT

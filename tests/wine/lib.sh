@@ -141,7 +141,6 @@ given() {
     interrupt=  # 1 with --interrupt: a Ctrl+C event at the prompt and at the pause
     raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
     dlls=$WINEDLLOVERRIDES  # for the program
-    holder=  # with ends-session, the process of a second program waiting at its prompt
     started=$SECONDS  # when the row began; its deadline comes a row's bound later, or with the table's
     deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
     software=('"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"')  # the 32-bit view's values, as reg export lists them
@@ -215,7 +214,7 @@ drop_winlogon_key() {
     fi
 }
 
-# Wine's own log-off must end a second program, held at its prompt on an input that stays open.
+# Wine's own log-off must end a second program, $holder, held at its prompt on an input that stays open.
 arrange_logoff() {
     case $logoff in
     refused) dlls+=";wineboot.exe=d" ;;
