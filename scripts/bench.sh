@@ -33,7 +33,6 @@ wineserver -p
 import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \
     '"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"'
 
-
 # Both read the answer from a file: started from a pipeline, the same program costs Wine 10 to 30 ms more.
 printf 'n\n' >"$run_tmp/answer"
 switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$run_tmp/answer" >/dev/null; }

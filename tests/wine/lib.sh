@@ -246,13 +246,12 @@ log_off_ends() {
 run_program() {
     if [ -n "$held" ]; then
         mkfifo "$out.input"
-        env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" \
-            <>"$out.input" >"$output"
+        program "$@" <>"$out.input"
         return
     fi
-    { at_first_prompt "$out.txt"; printf '%b' "$input"; } |
-        env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"
+    { at_first_prompt "$out.txt"; printf '%b' "$input"; } | program "$@"
 }
+program() { env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"; }
 seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
 
 # [FILE]: what the row does at its first prompt; with FILE, once the program has asked there.
