@@ -5,52 +5,44 @@
 # its emulator. Fails when a run costs more than 1.25 times the floor; `wine reg query` reading one value is shown for
 # reference only. Usage: bench.sh [RUNS]
 set -euo pipefail
-unset CDPATH
 cd "$(dirname "$0")/.."
 runs=${1:-21}
+source scripts/start.sh
 source scripts/wine_env.sh
-refuse_checkout_path "$(pwd -P)"
-# Whatever ends the benchmark, every process it started ends within seconds and its folder in /tmp goes.
-own_run bench
-trap 'end_run "$run_tmp"' EXIT
-bash scripts/setup.sh
-route_said=$(wine_route)
-route=$(route_name "$route_said")
-route_line "$route_said"
-enter_route "$route"
+start_command benchmark
+start_wine
 preset=windows
 if [ "$route" != native ]; then
     preset=windows64
     echo "Timing the 64-bit build on the native loader: the 32-bit program would be timed with its emulator."
 fi
 export WINEPREFIX=$PWD/build/bench-prefix
-configure_preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
+step configure_preset "$preset" >/dev/null
+step cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch bench_floor >/dev/null
 if ! prefix_fits "$route"; then
-    make_prefix "$route"
+    step make_prefix "$route"
 fi
-wineserver -p
-import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \
-    '"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"'
+step wineserver -p
+step import_reg "$run_folder/appliance" "[$appliance_key]" '"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"'
 
 # Both read the answer from a file: started from a pipeline, the same program costs Wine 10 to 30 ms more.
-printf 'n\n' >"$run_tmp/answer"
-switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$run_tmp/answer" >/dev/null; }
-floor_run() { wine "build/$preset/bench_floor.exe" <"$run_tmp/answer" >/dev/null; }
+printf 'n\n' >"$run_folder/answer"
+switch_run() { wine "build/$preset/DesktopSwitch.exe" s <"$run_folder/answer" >/dev/null; }
+floor_run() { wine "build/$preset/bench_floor.exe" <"$run_folder/answer" >/dev/null; }
 query_run() { wine reg query "$tarn" /v NVR /reg:32 >/dev/null; }
 for what in switch floor query; do
     "${what}_run"  # warms the file cache
-    : >"$run_tmp/$what.ns"
+    : >"$run_folder/$what.ns"
 done
 for _ in $(seq "$runs"); do
     for what in switch floor query; do
         started=$(date +%s%N)
         "${what}_run"
-        echo $(($(date +%s%N) - started)) >>"$run_tmp/$what.ns"
+        echo $(($(date +%s%N) - started)) >>"$run_folder/$what.ns"
     done
 done
 median() {
-    sort -n "$run_tmp/$1.ns" | awk '
+    sort -n "$run_folder/$1.ns" | awk '
         { v[NR] = $1 }
         END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }

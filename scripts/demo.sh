@@ -1,48 +1,18 @@
 #!/usr/bin/env bash
 # Builds DesktopSwitch.exe and runs it under Wine on a demo appliance: a Wine prefix whose registry holds the
 # appliance key ("NVR" = "1", an "INSTALL_PATH") and, before each run, the other desktop's "Shell", so that the run
-# shows its change. Usage: demo.sh s|w   (you answer the prompt yourself). Exits with the program's exit code.
-# Whatever ends the demo, every process it started ends within seconds, its folder in /tmp goes (own_run) and the
-# terminal gets its modes back; a demo appliance whose making was interrupted is made again by the next run.
+# shows its change. You answer the prompt yourself; the demo exits with the program's exit code. A demo appliance
+# whose making was interrupted is made again by the next run.
 set -euo pipefail
-unset CDPATH BASH_ENV ENV
 cd "$(dirname "$0")/.."
-if [ $# -lt 1 ]; then
+if [ $# != 1 ]; then
     echo "usage: $0 s|w"
     exit 2
 fi
+source scripts/start.sh
 source scripts/wine_env.sh
-refuse_checkout_path "$(pwd -P)"
-own_run demo
-
-# The terminal's modes as the demo found them, put back however it ends: Wine's console changes them, and the
-# program runs with Ctrl+C as a key.
-terminal_modes=
-if [ -t 0 ]; then
-    terminal_modes=$(stty -g)
-fi
-stopped_by=
-end_demo() {
-    # An ending takes every step, whichever of them fails.
-    set +e
-    end_run "$run_tmp"
-    if [ -n "$terminal_modes" ]; then
-        stty "$terminal_modes" 2>/dev/null
-    fi
-    if [ -n "$stopped_by" ]; then
-        echo "Stopped by $stopped_by; every process of the demo has ended." >&2
-    fi
-}
-trap end_demo EXIT
-trap 'stopped_by=Ctrl+C; exit 130' INT
-trap 'stopped_by="a hang-up"; exit 129' HUP
-trap 'stopped_by=SIGTERM; exit 143' TERM
-
-step bash scripts/setup.sh
-route_said=$(wine_route)
-route=$(route_name "$route_said")
-route_line "$route_said"
-enter_route "$route"
+start_command demo
+start_wine
 preset=windows
 if [ "$route" = 64-bit-only ]; then
     preset=windows64
@@ -56,16 +26,13 @@ step cmake --build --preset "$preset" -j "$(nproc)" --target DesktopSwitch >/dev
 
 # Windows refuses a working folder or a program whose path passes 260 characters: Wine works in the run's folder and
 # reaches the build through a link there, whatever the checkout's path.
-ln -s "$PWD/build/$preset" "$run_tmp/build"
-cd "$run_tmp"
+ln -s "$PWD/build/$preset" "$run_folder/build"
+cd "$run_folder"
 install_path='C:\Program Files (x86)\Telvora\NVR'
-add_appliance() {
-    import_reg "$run_tmp/appliance" '[HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN]' \
-        "$(reg_line INSTALL_PATH "$install_path")" '"NVR"="1"'
-}
 if ! prefix_fits "$route"; then
     echo "Creating the demo appliance in $WINEPREFIX ..."
-    step make_prefix "$route" add_appliance
+    step make_prefix "$route" import_reg "$run_folder/appliance" "[$appliance_key]" \
+        "$(reg_line INSTALL_PATH "$install_path")" '"NVR"="1"'
 fi
 case $1 in
 s | S) other_shell=explorer.exe ;;
@@ -78,16 +45,16 @@ if [ -n "$other_shell" ]; then
 fi
 shell_before=$(shell_value 64)
 echo "Shell before: \"$shell_before\""
-echo "---- DesktopSwitch $* ----"
+echo "---- DesktopSwitch $1 ----"
 # Wine does not end a console read at SIGINT; with isig off Ctrl+C reaches Wine's console as a key, and ends the
-# read as it does on Windows.
+# read as it does on Windows. own_run puts the terminal's modes back.
 if [ -n "$terminal_modes" ]; then
     stty -isig
 fi
 code=0
 # In the background, so that a signal's trap runs at once; its input given explicitly, since a background command
 # would read /dev/null.
-wine build/DesktopSwitch.exe "$@" <&0 &
+wine build/DesktopSwitch.exe "$1" <&0 &
 wait "$!" || code=$?
 if [ -n "$terminal_modes" ]; then
     stty "$terminal_modes"

@@ -1,11 +1,14 @@
-# What the scripts share: the route to Wine's 32-bit loader, the Wine set-up, and a run's ownership of what it
-# starts. Sourcing this file only defines functions and read-only constants: it probes nothing, builds nothing and
-# exports nothing.
-# Sourced by: scripts/test.sh, scripts/demo.sh, scripts/bench.sh, tests/wine/lib.sh and tests/release.sh.
+# shellcheck shell=bash
+# What the Wine commands and tables share: the route to Wine's 32-bit loader, the Wine set-up, and the registry as
+# reg import and reg export see it. Sourcing this file only defines functions and read-only constants.
 # The routes, native, emulated and 64-bit-only, are README.md's ("Which machines run what").
 
-readonly tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN'
 readonly winlogon='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Winlogon'
+# The appliance software's key in the 32-bit view: as reg export and reg query name it, and as a .reg file imported
+# through the 64-bit view does.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+readonly tarn='HKLM\SOFTWARE\Telvora, Inc.\TARN' \
+    appliance_key='HKEY_LOCAL_MACHINE\SOFTWARE\Wow6432Node\Telvora, Inc.\TARN'
 readonly wine_lib=/usr/lib/wine
 # qemu-i386's guest address space. qemu finds free guest space page by page, and Wine's 32-bit loader reserves its
 # address space in tens of thousands of calls: a start took 50 s with the default 4 GiB and 3 s with this; with
@@ -26,176 +29,103 @@ kernel_runs_32bit() { "$wine_lib/wine" --version >/dev/null 2>&1; }
 # Started exactly as the loader folder starts it, less WINELOADERNOEXEC, which would start a whole Wine session.
 qemu_runs_32bit() { qemu-i386 -R "$qemu_guest_space" "$wine_lib/wine" --version >/dev/null 2>&1; }
 
-# ROOT, as pwd -P gives it: nothing where the build takes the checkout's path; otherwise, before anything is built,
-# one line naming the first character it cannot take, or the path's length, and a failure. CMake, make and the
-# presets read " # : ; < > \ |, a tab and a line end as their own syntax; [ ] and ? reach make's shell unquoted, as
-# patterns that may match another checkout; $( and ${ expand; Wine makes no prefix under a path holding *, nor one
-# whose path passes 950 bytes (seen: 950 made, 975 not), and a table's prefix is 29 bytes below the checkout.
-refuse_checkout_path() {
-    local LC_ALL=C refused=$'"#*:;<>?[]\\|\t\n' at character
-    for ((at = 0; at < ${#1}; at++)); do
-        character=${1:at:1}
-        if [[ ${1:at:2} == '$(' || ${1:at:2} == '${' ]]; then
-            character=${1:at:2}
-        fi
-        if [[ $refused == *"$character"* || ${#character} == 2 ]]; then
-            character=${character/$'\t'/a tab}
-            echo "The build cannot take ${character/$'\n'/a line end} in the checkout's path, so nothing was built."
-            return 1
-        fi
-    done
-    if [ "${#1}" -gt 900 ]; then
-        echo "The checkout path is ${#1} bytes long, and the build takes at most 900, so nothing was built."
-        return 1
-    fi
-}
-
-# PRESET: configured from the project's root with the generator the presets pin, afresh where the build tree was
-# made by another (two generators link different bytes) or for a checkout that has since moved.
-configure_preset() {
-    local cache=build/$1/CMakeCache.txt fresh=
-    if [ -e "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles' "$cache"; then
-        fresh=--fresh
-    fi
-    if [ -e "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$(pwd -P)" "$cache"; then
-        fresh=--fresh
-    fi
-    cmake --preset "$1" $fresh
-}
-
-# Prints the route and why, separated by a tab; fails, with a line, on a switch that is neither 1 nor empty.
-wine_route() {
-    local only64 emulate why
+# Sets route, the first that works here, and route_reason, why; fails, with a line, on a switch that is neither 1
+# nor empty.
+choose_route() {
+    local only64 emulate
     only64=$(switch_value DESKTOPSWITCH_64BIT_ONLY) || return
     emulate=$(switch_value DESKTOPSWITCH_EMULATE_32BIT) || return
+    route=64-bit-only
+    route_reason="DESKTOPSWITCH_64BIT_ONLY is 1"
     if [ "$only64" = 1 ]; then
-        printf '64-bit-only\tDESKTOPSWITCH_64BIT_ONLY is 1\n'
         return
     fi
     if [ "$emulate" != 1 ] && kernel_runs_32bit; then
-        printf 'native\tthis machine executes 32-bit x86 code\n'
+        route=native
+        route_reason="this machine executes 32-bit x86 code"
         return
     fi
-    why="this machine cannot execute 32-bit x86 code"
+    route_reason="this machine cannot execute 32-bit x86 code"
     if [ "$emulate" = 1 ]; then
-        why="DESKTOPSWITCH_EMULATE_32BIT is 1"
+        route_reason="DESKTOPSWITCH_EMULATE_32BIT is 1"
     fi
     if qemu_runs_32bit; then
-        printf 'emulated\t%s, so qemu-i386 emulates Wine'"'"'s 32-bit loader\n' "$why"
+        route=emulated
+        route_reason+=", so qemu-i386 emulates Wine's 32-bit loader"
     else
-        printf '64-bit-only\t%s, and qemu-i386 cannot emulate it\n' "$why"
+        route_reason+=", and qemu-i386 cannot emulate it"
     fi
 }
 
-# SAID, as wine_route prints it: the route's name alone; the line that says the route and why.
-route_name() { echo "${1%%$'\t'*}"; }
-route_line() { echo "Wine route: ${1%%$'\t'*}, as ${1#*$'\t'}."; }
-
-# The quiet Wine set-up every caller wants; what a user exported must not steer it, and no shell the run starts
-# reads the user's start-up files. Exports into the caller.
-use_wine_settings() {
-    unset CDPATH WINEARCH WINELOADER BASH_ENV ENV
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+# How a command that runs Wine goes on from start_command: a checkout Wine can take, the route chosen and said, Wine
+# set up for it.
+start_wine() {
+    local root
+    root=$(pwd -P)
+    # Wine makes no prefix whose path passes 950 bytes (seen: 950 made, 975 not), and a table's prefix lies 28 bytes
+    # below the checkout.
+    if [ "${#root}" -gt 900 ]; then
+        echo "The checkout path is ${#root} bytes long, and Wine takes at most 900, so nothing was built."
+        exit 1
+    fi
+    choose_route || exit
+    echo "Wine route: $route, as $route_reason."
+    enter_route "$route" || exit
 }
 
-# ROUTE: exports what Wine needs for that route (PATH and WINELOADER), with the settings above.
+# ROUTE: exports what Wine needs on that route, and a quiet Wine that installs no Mono or Gecko and makes no menu
+# entries or file associations. own_run has dropped the user's own Wine settings.
 enter_route() {
-    use_wine_settings
-    "enter_${1//-/_}"
-}
-enter_native() { :; }
-enter_emulated() {
     local folder
-    folder=$(loader_folder emulated) || return
-    export PATH=$folder/bin:$PATH WINELOADER=$folder/lib/wine/wine64
-}
-enter_64_bit_only() {
-    local folder
-    folder=$(loader_folder 64-bit-only) || return
-    export PATH=$folder/bin:$PATH WINELOADER=$wine_lib/wine64
-}
-
-# A folder of loaders for a route other than Debian's own, on the PATH as "wine" for every program and its
-# children. Wine starts a process of the other bitness by running "wine" or "wine64" from the folder of the running
-# loader, found through /proc/self/exe, and finds its libraries and data at fixed places beside it: so the loaders
-# are copies (a link would lead Wine back to /usr/lib/wine) and the rest are links. Named after what it copies, so
-# another Wine or qemu never shares one; checked before every use, and built aside and renamed into place under a
-# lock, so that a run interrupted while building leaves only a leftover, pruned by the next.
-# KIND (emulated or 64-bit-only): prints the folder.
-loader_folder() {
-    local kind=$1 root sum folder
-    root=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd -P) || return
-    if [ "$kind" = emulated ]; then
-        sum=$(cat "$wine_lib/wine64" "$wine_lib/wine" "$(command -v qemu-i386)" | cksum | tr ' ' -) || return
-    else
-        sum=$(cksum <"$wine_lib/wine64" | tr ' ' -) || return
-    fi
-    folder=$root/build/wine-loaders/$kind-$sum
-    mkdir -p "$root/build/wine-loaders" || return
-    (
-        flock 9 || exit
-        find "$root/build/wine-loaders" -mindepth 1 -maxdepth 1 -name '*.??????' -exec rm -rf {} + || exit
-        if loader_folder_sound "$folder" "$kind"; then
-            exit 0
-        fi
-        echo "Building the Wine loader folder $folder." >&2
-        build_loader_folder "$folder" "$kind"
-    ) 9>"$root/build/wine-loaders/.lock" || return
-    echo "$folder"
-}
-
-# FOLDER KIND: whether the folder holds all it must, its copies whole, and its loaders start.
-loader_folder_sound() {
-    local folder=$1 kind=$2 link
-    [ -x "$folder/bin/wine" ] || return
-    if [ "$kind" = 64-bit-only ]; then
-        "$folder/bin/wine" --version >/dev/null 2>&1
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" LC_ALL=C.UTF-8
+    if [ "$1" = native ]; then
         return
     fi
-    cmp -s "$wine_lib/wine64" "$folder/lib/wine/wine64" || return
-    cmp -s "$wine_lib/wine" "$folder/lib/wine/wine32" || return
-    [ "$(cat "$folder/lib/wine/wine" 2>/dev/null)" = "$(emulated_loader_script)" ] || return
-    for link in lib/wine/wineserver share/wine lib/x86_64-linux-gnu lib/i386-linux-gnu; do
-        [ -e "$folder/$link" ] || return
-    done
-    "$folder/bin/wine" --version >/dev/null 2>&1 || return
-    qemu-i386 -R "$qemu_guest_space" "$folder/lib/wine/wine32" --version >/dev/null 2>&1
+    folder=$(loader_folder "$1") || return
+    export PATH=$folder/bin:$PATH WINELOADER=$folder/lib/wine/wine64
 }
 
-# What Wine runs as its 32-bit loader on the emulated route. -0 names the guest after this script, so that the
-# 32-bit loader's own 32-bit children come back here.
-emulated_loader_script() {
-    printf '#!/bin/sh\n'
-    printf 'WINELOADERNOEXEC=1 exec qemu-i386 -R %s -0 "$0" "${0%%/wine}/wine32" "$@"\n' "$qemu_guest_space"
+# KIND (emulated or 64-bit-only): prints a folder of loaders for that route, on the PATH as "wine" for every program
+# and its children. Wine starts a process of the other bitness by running "wine" or "wine64" from the folder of the
+# running loader, found through /proc/self/exe, and finds its libraries and data at fixed places beside it: so the
+# loaders are copies (a link would lead Wine back to /usr/lib/wine) and the rest are links. Named after what it
+# copies, so that another Wine or qemu never shares one; built beside its name and renamed into place whole, so a
+# folder that bears the name is complete, and what an interrupted build left is removed by the next.
+loader_folder() {
+    local root sum folder new
+    root=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd -P) || return
+    sum=$(cat "$wine_lib/wine64" "$wine_lib/wine" "$(command -v qemu-i386)" | cksum | tr ' ' -) || return
+    folder=$root/build/wine-loaders/$1-$sum
+    if [ ! -d "$folder" ]; then
+        mkdir -p "$root/build/wine-loaders" || return
+        rm -rf "$folder".?????? || return
+        new=$(mktemp -d "$folder.XXXXXX") || return
+        build_loader_folder "$new" "$1" || return
+        # Another table started by hand may have put its own in place meanwhile: that one serves.
+        mv -T "$new" "$folder" 2>/dev/null || rm -rf "$new"
+    fi
+    [ -x "$folder/bin/wine" ] || return
+    echo "$folder"
 }
-
-# FOLDER KIND: builds the folder beside its final name, then puts it in place of whatever stood there.
+# FOLDER KIND: the loaders. Scripts, not links: a loader re-executes itself by the name it was started as.
 build_loader_folder() {
-    local folder=$1 kind=$2 new old
-    new=$(mktemp -d "$folder.XXXXXX") || return
-    mkdir "$new/bin" || return
-    # A script, not a link: the loader re-executes itself by the name it was started as.
-    if [ "$kind" = emulated ]; then
-        mkdir -p "$new/lib/wine" "$new/share" || return
-        cp "$wine_lib/wine64" "$new/lib/wine/wine64" || return
-        cp "$wine_lib/wine" "$new/lib/wine/wine32" || return
-        ln -s "$wine_lib/wineserver" "$new/lib/wine/wineserver" || return
-        ln -s /usr/share/wine "$new/share/wine" || return
-        ln -s /usr/lib/x86_64-linux-gnu /usr/lib/i386-linux-gnu "$new/lib/" || return
-        emulated_loader_script >"$new/lib/wine/wine" || return
-        chmod a+x "$new/lib/wine/wine" || return
-        printf '#!/bin/sh\nexec "${0%%/bin/wine}/lib/wine/wine64" "$@"\n' >"$new/bin/wine" || return
-    else
-        printf '#!/bin/sh\nexec %s/wine64 "$@"\n' "$wine_lib" >"$new/bin/wine" || return
+    mkdir -p "$1/bin" "$1/lib/wine" "$1/share" || return
+    cp "$wine_lib/wine64" "$1/lib/wine/wine64" || return
+    # shellcheck disable=SC2016  # $0 and $@ are the script's own, expanded when it runs
+    printf '#!/bin/sh\nexec "${0%%/bin/wine}/lib/wine/wine64" "$@"\n' >"$1/bin/wine" || return
+    chmod a+rx "$1/bin/wine" || return
+    if [ "$2" = emulated ]; then
+        cp "$wine_lib/wine" "$1/lib/wine/wine32" || return
+        # What Wine runs as its 32-bit loader. -0 names the guest after this script, so that the 32-bit loader's own
+        # 32-bit children come back here.
+        # shellcheck disable=SC2016  # $0 and $@ are the script's own, expanded when it runs
+        printf '#!/bin/sh\nWINELOADERNOEXEC=1 exec qemu-i386 -R %s -0 "$0" "${0%%/wine}/wine32" "$@"\n' \
+            "$qemu_guest_space" >"$1/lib/wine/wine" || return
+        chmod a+rx "$1/lib/wine/wine" || return
     fi
-    chmod -R a+rX "$new" || return
-    chmod a+x "$new/bin/wine" || return
-    if [ -e "$folder" ]; then
-        old=$(mktemp -d "$folder.XXXXXX") || return
-        mv -T "$folder" "$old" || return
-        rm -rf "$old"
-    fi
-    mv -T "$new" "$folder"
+    ln -s "$wine_lib/wineserver" "$1/lib/wine/wineserver" || return
+    ln -s /usr/share/wine "$1/share/wine" || return
+    ln -s /usr/lib/x86_64-linux-gnu /usr/lib/i386-linux-gnu "$1/lib/"
 }
 
 # ROUTE [SET-UP...]: a new prefix at WINEPREFIX, with the command SET-UP run in it, that records the route it was
@@ -239,59 +169,41 @@ import_reg() {
     wine reg import "Z:${file//\//\\}" /reg:64 >/dev/null 2>&1
 }
 
-# KEY VIEW (64 or 32): the key as reg export writes it, in UTF-8 without CRs; fails where there is no such key.
-# reg export keeps UTF-16, where reg query would print through the console code page.
+# KEY VIEW (64 or 32): the key as reg export writes it, in UTF-8 without CRs, each value on one line; fails with 1
+# where there is no such key, and with 2, saying why, where it could not be read. reg export keeps UTF-16, where reg
+# query would print through the console code page.
 exported_key() {
-    local file=$WINEPREFIX/exported.reg
-    rm -f "$file"
-    wine reg export "$1" "$file" /y "/reg:$2" >/dev/null 2>&1 || return
-    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'
-    rm -f "$file"
-}
-# VIEW: "Shell" as stored in that registry view; nothing when there is no such value.
-shell_value() {
-    local key
-    key=$(exported_key "$winlogon" "$1") || return 0
-    sed -n 's/^"Shell"="\(.*\)"$/\1/p' <<<"$key" | sed 's/\\\\/\\/g'
-}
-
-# A run's processes go wherever Wine and tmux put them (their servers start sessions of their own), but each
-# inherits the environment it was started with: a variable that names the run marks them all.
-# NAME VALUE: every process whose environment holds NAME=VALUE, killed, however often they fork. The caller is never
-# among them: it exported the mark after it started, and /proc shows a process's environment as it started.
-end_marked() {
-    local round marked
-    for round in 1 2 3 4 5 6 7 8 9 10; do
-        marked=$(env -u "$1" grep -lzxF -- "$1=$2" /proc/[0-9]*/environ 2>/dev/null; true)
-        if [ -z "$marked" ]; then
-            return 0
+    local file=$WINEPREFIX/exported.reg said
+    # To a file, not a pipe: a Wine server that reg starts keeps its output open.
+    if ! wine reg export "$1" "$file" /y "/reg:$2" >"$file.said" 2>&1; then
+        said=$(tr -d '\r' <"$file.said")
+        if [ "$said" = 'reg: Unable to find the specified registry key' ]; then
+            return 1
         fi
-        marked=${marked//\/proc\//}
-        kill -KILL ${marked//\/environ/} 2>/dev/null
-    done
+        echo "reg export of $1 failed: $said" >&2
+        return 2
+    fi
+    # reg export continues a long hex line on the next.
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed -e :more -e '/\\$/N; s/\\\n *//; t more' || return 2
 }
-
-# KIND: makes this run the owner of what it starts, whatever ends it. Its folder, /tmp/desktopswitch-KIND.XXXXXX,
-# holds Wine's and tmux's sockets, whose paths have at most 107 bytes whatever the checkout's path. Once this shell
-# has ended, by any signal, a watcher in a session of its own ends every process marked with the run and removes
-# the folder. Sets run_tmp; exports TMPDIR and DESKTOPSWITCH_RUN.
-own_run() {
-    if ! run_tmp=$(mktemp -d "/tmp/desktopswitch-$1.XXXXXX" 2>&1); then
-        echo "A run needs a folder of its own in /tmp, for sockets whose paths must be short: $run_tmp" >&2
+# KEY VIEW LINE...: the key, in that registry view, holds exactly the values LINE..., as reg export writes them, in
+# any order.
+key_holds() {
+    [ "$(exported_key "$1" "$2" | sed -e 1,3d -e "/^$/d" | sort)" = "$(printf '%s\n' "${@:3}" | sort)" ]
+}
+# KEY VIEW: there is no such key in that registry view.
+key_absent() {
+    local status=0
+    exported_key "$1" "$2" >/dev/null || status=$?
+    [ "$status" = 1 ]
+}
+# VIEW: "Shell" as stored in that registry view; nothing when there is no such value or key; fails, saying why,
+# where the key could not be read.
+shell_value() {
+    local key status=0
+    key=$(exported_key "$winlogon" "$1") || status=$?
+    if [ "$status" = 2 ]; then
         return 1
     fi
-    export TMPDIR=$run_tmp DESKTOPSWITCH_RUN=$run_tmp
-    env -u DESKTOPSWITCH_RUN setsid bash -c 'source "$0"; tail --pid="$1" -f /dev/null; end_run "$2"' \
-        "${BASH_SOURCE[0]}" "$$" "$run_tmp" </dev/null >/dev/null 2>&1 &
-}
-# COMMAND...: runs it in the background and waits, so that a signal's trap runs at once rather than once it ends.
-step() {
-    "$@" &
-    wait "$!"
-}
-# FOLDER: ends the run whose folder it is, if it has not ended yet: every process marked with it, Wine's server
-# among them, and the folder.
-end_run() {
-    end_marked DESKTOPSWITCH_RUN "$1"
-    rm -rf "$1"
+    sed -n 's/^"Shell"="\(.*\)"$/\1/p' <<<"$key" | sed 's/\\\\/\\/g'
 }

@@ -7,9 +7,10 @@ wanted=("Magic .*${magic[$bits]}" 'Subsystem .*Windows CUI' 'Time/Date .*1970' D
     'Relocation Directory \[.reloc\]' "processorArchitecture=\"${processor[$bits]}\"" SystemFunction036
     'level="asInvoker" uiAccess="false"' e2011457-1546-43c5-a5fe-008deee3d3f0
     'DLL Name: ADVAPI32.dll' 'DLL Name: KERNEL32.dll' 'DLL Name: msvcrt.dll' 'DLL Name: USER32.dll')
-mkdir -p "$WINEPREFIX"
+mkdir -p "$WINEPREFIX" || set_up_failed "the prefix's folder, for the row's files"
 rm -f "$out".*
-headers=$("${toolchain[$bits]}-w64-mingw32-objdump" -p "$exe" | tr -s '\t ' ' ')
+headers=$("${toolchain[$bits]}-w64-mingw32-objdump" -p "$exe") || set_up_failed "objdump could not read $exe"
+headers=$(tr -s '\t ' ' ' <<<"$headers")
 manifest=$(grep -ao '<[^>]*\(Level\|supportedOS\|assemblyIdentity\)[^>]*>' "$exe")
 for pattern in "${wanted[@]}"; do
     grep -qi -- "$pattern" <<<"$headers"$'\n'"$manifest" || problem "no $pattern"

@@ -2,16 +2,18 @@
 # What the program asks of Windows, call by call, with the values that Windows honours and Wine ignores, which only
 # Wine's relay trace shows (calls.awk): each open's options and access, the value type, the write's byte count, the
 # log-off's reason and the order of the closes. The runs table proves what was written and where.
+reducer=$(realpath -- "$(dirname -- "$0")/calls.awk") || exit 2
 source "$(dirname "$0")/lib.sh"
 start_table
 functions='advapi32.RegOpenKeyExW;advapi32.RegGetValueW;advapi32.RegSetValueExW;advapi32.RegCloseKey'
 functions+=';user32.ExitWindowsEx;kernel32.SetConsoleCtrlHandler'
 # Calls that these modules make are the system's own, not the program's.
 system='kernel32;kernelbase;ntdll;advapi32;sechost;user32;win32u;gdi32;msvcrt;ucrtbase;cmd'
-if ! import_reg "$out" '[HKEY_CURRENT_USER\Software\Wine\Debug]' "$(reg_line RelayInclude "$functions")" \
-    "$(reg_line RelayFromExclude "$system")"; then
-    echo "set-up: the relay trace could not be set"
-    exit 2
+relay=("$(reg_line RelayInclude "$functions")" "$(reg_line RelayFromExclude "$system")")
+if ! import_reg "$out" '[-HKEY_CURRENT_USER\Software\Wine\Debug]' '[HKEY_CURRENT_USER\Software\Wine\Debug]' \
+    "${relay[@]}" ||
+    ! key_holds 'HKCU\Software\Wine\Debug' 64 "${relay[@]}"; then
+    set_up_failed "the relay trace's settings"
 fi
 
 claimed='SetConsoleCtrlHandler(handler,00000001)'
@@ -25,9 +27,10 @@ calls() {
     local name=$1
     shift
     given calls "$@" || return
-    run_program WINEDEBUG=+relay,trace+reg 2>"$out.trace"
+    debug=+relay,trace+reg
+    run_program 2>"$out.trace"
     settle_logoff
-    awk -f "$tables/calls.awk" "$out.trace" "$out.trace" >"$out.calls"
+    awk -f "$reducer" "$out.trace" "$out.trace" >"$out.calls"
     transcript "$out.calls" 0
     report "$name"
 }

@@ -1,64 +1,71 @@
+# shellcheck shell=bash
 # The Wine suite's harness, sourced by each table, in call order; tests/README.md says how a row reads.
 # Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
 set -u
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/start.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
-export WINEPREFIX="$(realpath -m -- "$1")"
-readonly tables=$(realpath -- "$(dirname -- "$0")") bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
-# Windows starts no program whose path passes 260 characters, nor in a working folder whose path does: the table
-# works in a short folder of its own, which also holds Wine's sockets, and reaches the build through a link there.
-readonly short_dir=$(mktemp -d "${TMPDIR:-/tmp}/table.XXXXXX")
-export TMPDIR=$short_dir
-ln -s "$(realpath -- "$2")" "$short_dir/build"
-cd "$short_dir" || exit 2
-readonly build=$short_dir/build exe=$short_dir/build/DesktopSwitch.exe socket=$short_dir/tmux
+readonly bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
+
+# WHAT: the table could not be set up, so it ends here, failed, saying nothing of the program.
+set_up_failed() {
+    echo "set-up: $*"
+    exit 2
+}
+# The table owns what it starts, however it ends (own_run). Windows starts no program whose path passes 260
+# characters, nor in a working folder whose path does: the table works in its run's folder, which also holds Wine's
+# and tmux's sockets, and reaches the build through a link there.
+own_run table || set_up_failed "the table's folder"
+WINEPREFIX=$(realpath -m -- "$1") || set_up_failed "the prefix's path"
+export WINEPREFIX
+ln -s "$(realpath -- "$2")" "$run_folder/build" || set_up_failed "the link to the build"
+cd "$run_folder" || set_up_failed "the table's folder"
+readonly build=$run_folder/build exe=$run_folder/build/DesktopSwitch.exe socket=$run_folder/tmux
 # A row's files, made anew: $out.txt what the program wrote, .want and .got the lines listed and written, .problems,
 # a console row's .screen, .err, .pid, a calls row's .trace, .calls, the second program's .hold, .held, .input, .reg.
 readonly out=$WINEPREFIX/row
-# Every process a table starts carries this mark, so that none outlives the table, whatever its rows did.
-export DESKTOPSWITCH_TABLE=$short_dir
-trap 'wineserver -k 2>/dev/null; end_marked DESKTOPSWITCH_TABLE "$short_dir"; rm -rf "$short_dir"' EXIT
-route_said=$(wine_route) || exit 2
-readonly route=$(route_name "$route_said")
+choose_route || set_up_failed "the route"
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
-    echo "SKIP: the 32-bit program runs nowhere here: ${route_said#*$'\t'}."
+    echo "SKIP: the 32-bit program runs nowhere here: $route_reason."
     exit 77
 fi
-enter_route "$route" || exit 2
+enter_route "$route" || set_up_failed "Wine's loaders for the $route route"
 # The program as the process itself, which SIGINT must reach: Debian's wine starts a 64-bit one through start.exe.
 declare -A loaders=([32]=wine [64]=$wine_lib/wine64)
 readonly loader=${loaders[$bits]}
 
-# The contract: every line the program writes, spelled out again on purpose.
-ask=(
+# The contract: every line the program writes, spelled out again on purpose; the tables use them.
+# shellcheck disable=SC2034  # used by the tables that source this file
+readonly ask=(
     'This will logout your current session after switching the desktop.'
     'Please save all opened documents before next operations.'
     'Are you sure? (Yes/No)'
 )
-wrong_parameters='Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).'
-no_winlogon_key='Failed to open WinInfo registry key.'
-no_software_key='Failed to open TARN registry key.'
-not_an_appliance='This is not a Telvora NVR.'
-unread_marker='Failed to get value. Subkey: , value: NVR.'
-unread_path='Failed to get value. Subkey: , value: INSTALL_PATH.'
-switch_failed='Failed to switch desktop.'
-no_answer='No answer was given. The desktop was not switched.'
-logoff_refused='Failed to log off current user. Please manually log off and log on again.'
-switched='The operation is completed successfully.'
+# shellcheck disable=SC2034  # used by the tables that source this file
+readonly wrong_parameters='Wrong parameters. Only support s(to NVR desktop) and w(to Windows desktop).' \
+    no_winlogon_key='Failed to open WinInfo registry key.' \
+    no_software_key='Failed to open TARN registry key.' \
+    not_an_appliance='This is not a Telvora NVR.' \
+    unread_marker='Failed to get value. Subkey: , value: NVR.' \
+    unread_path='Failed to get value. Subkey: , value: INSTALL_PATH.' \
+    switch_failed='Failed to switch desktop.' \
+    no_answer='No answer was given. The desktop was not switched.' \
+    logoff_refused='Failed to log off current user. Please manually log off and log on again.' \
+    switched='The operation is completed successfully.' \
+    program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 # The command interpreter's pause prompt, in Windows' language on Windows: a row lists it as this line.
 readonly pause='<pause>'
-program='\Server\Utility\Stationkeeper\Kestrelwarden.exe'
 
 # A table that runs the program begins with Wine's own log-off, its stand-in beside it, and one Wine session.
 start_table() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
         if [ -e "$booter" ] && [ ! -e "$booter.session" ]; then  # a 64-bit-only prefix has no syswow64
-            cp "$booter" "$booter.session" || exit 2
-            cp "$build/tests/ends_nothing.exe" "$booter.nothing" || exit 2
+            cp "$booter" "$booter.session" || set_up_failed "a copy of Wine's log-off"
+            cp "$build/tests/ends_nothing.exe" "$booter.nothing" || set_up_failed "a copy of the log-off's stand-in"
         fi
     done
-    log_off_ends session || exit 2
-    wineserver -p
+    log_off_ends session || set_up_failed "Wine's own log-off"
+    wineserver -p || set_up_failed "wineserver -p"
 }
 
 # ---- The row kinds
@@ -96,11 +103,15 @@ console() {
         program_started=("$loader" "$build/tests/raw_console.exe" "Z:${exe//\//\\}" s)
         ready='^read'  # raw_console.exe's report, once the program reads
     fi
-    tmux -f /dev/null -S "$socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
+    # shellcheck disable=SC2016  # the inner shell's own variables
+    if ! tmux -f /dev/null -S "$socket" new-session -d -x 2400 -y 50 bash -c 'stty -isig
         (echo $BASHPID >"$0.pid"; exec "$@") 2>"$0.err"
         echo rc=$?
-        sleep 600' "$out" "${program_started[@]}"
-    pane=$(tmux -S "$socket" display -p '#{pane_tty}')
+        sleep 600' "$out" "${program_started[@]}" || ! pane=$(tmux -S "$socket" display -p '#{pane_tty}'); then
+        problem "set-up: tmux could not start the program on a console"
+        report "$name"
+        return
+    fi
     for keys in "${arguments[@]}"; do
         answered=$((answered + 1))
         within "prompt $answered" asked "$ready" "$answered" || break
@@ -126,25 +137,31 @@ console() {
 
 # ---- A row's set-up
 
-# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags; a flag the kind does not take fails it.
+# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags. Each flag arranges one thing, in any
+# order; a flag the kind does not take, an unknown value, two flags arranging one thing and a combination the kind
+# cannot honour each fail the row.
 given() {
     local kind=$1
+    local -A arranged_by=()
     shift
     expected=()  # the lines the row lists, one an element
     arguments=()  # the program's arguments, or a console row's keys
+    marker='"NVR"="1"'  # the software key's values, as reg export lists them; --marker=, --dword-marker
+    path='"INSTALL_PATH"="D:\\Recorder"'  # --path=, --expanding-path=, --no-path
+    software_key=1  # empty with --no-software-key; the 64-bit view's decoy stays
+    winlogon_key=1  # empty with --no-winlogon-key
+    drop_at_prompt=  # 1 with --drop-at-prompt: the Winlogon key goes once the program asks
+    logoff=  # --logoff=: ends-session, ends-nothing or refused; empty where no log-off is asked
     input='y\n'  # what the program reads, in printf's escapes (\x1a is Ctrl+Z); --input=
     held=  # 1 with --held-input: the program's input stays open and gives nothing
-    shell=previous.exe  # "Shell" of the 64-bit view afterwards, as the appliance has it; --shell=
     output=$out.txt  # where the program writes; --out=
-    logoff=  # --logoff=: ends-session, ends-nothing or refused; empty where no log-off is asked
-    drop_at_prompt=  # 1 with --drop-at-prompt: the Winlogon key goes once the program asks
+    shell=previous.exe  # "Shell" of the 64-bit view afterwards, as the appliance has it; --shell=
     interrupt=  # 1 with --interrupt: a Ctrl+C event at the prompt and at the pause
     raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
+    debug=$WINEDEBUG  # the program's Wine debugging channels: a calls row's trace
     dlls=$WINEDLLOVERRIDES  # for the program
     started=$SECONDS  # when the row began; its deadline comes a row's bound later, or with the table's
     deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
-    software=('"INSTALL_PATH"="D:\\Recorder"' '"NVR"="1"')  # the 32-bit view's values, as reg export lists them
-    winlogon_key=1  # empty with --no-winlogon-key
     rm -f "$out".*
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
         expected+=("$1")
@@ -152,21 +169,22 @@ given() {
     done
     while [ $# -gt 0 ]; do
         case $kind:$1 in
-        *:--marker=*) software[1]=$(reg_line NVR "${1#*=}") ;;
-        *:--dword-marker) software[1]='"NVR"=dword:00000001' ;;
-        *:--path=*) software[0]=$(reg_line INSTALL_PATH "${1#*=}") ;;
-        *:--expanding-path=*) software[0]=$(reg_line INSTALL_PATH "${1#*=}" hex) ;;
-        *:--no-path) software=("${software[1]}") ;;
-        *:--no-software-key) software=() ;;  # the 64-bit view's decoy stays
-        *:--no-winlogon-key) winlogon_key= ;;
-        *:--drop-at-prompt) drop_at_prompt=1 ;;
-        *:--logoff=*) logoff=${1#*=} ;;
-        run:--shell=*) shell=${1#*=} ;;
-        run:--held-input) held=1 ;;
-        run:--out=* | calls:--out=*) output=${1#*=} ;;
-        run:--input=* | calls:--input=*) input=${1#*=} ;;
-        console:--interrupt) interrupt=1 ;;
-        console:--raw) raw=1 ;;
+        *:--marker=*) takes "$1" marker "$(reg_line NVR "${1#*=}")" ;;
+        *:--dword-marker) takes "$1" marker '"NVR"=dword:00000001' ;;
+        *:--path=*) takes "$1" path "$(reg_line INSTALL_PATH "${1#*=}")" ;;
+        *:--expanding-path=*) takes "$1" path "$(reg_line INSTALL_PATH "${1#*=}" hex)" ;;
+        *:--no-path) takes "$1" path '' ;;
+        *:--no-software-key) takes "$1" software_key '' ;;
+        *:--no-winlogon-key) takes "$1" winlogon_key '' ;;
+        *:--drop-at-prompt) takes "$1" drop_at_prompt 1 ;;
+        *:--logoff=refused | *:--logoff=ends-nothing | *:--logoff=ends-session) takes "$1" logoff "${1#*=}" ;;
+        *:--logoff=*) problem "an unknown log-off: $1" ;;
+        run:--input=* | calls:--input=*) takes "$1" input "${1#*=}" ;;
+        run:--held-input) takes "$1" held 1 input ;;
+        run:--out=*) takes "$1" output "${1#*=}" ;;
+        run:--shell=*) takes "$1" shell "${1#*=}" ;;
+        console:--interrupt) takes "$1" interrupt 1 ;;
+        console:--raw) takes "$1" raw 1 ;;
         run:-- | calls:-- | console:--keys)
             shift
             arguments=("$@")
@@ -175,31 +193,61 @@ given() {
         esac
         shift
     done
-    if [ -s "$out.problems" ] || ! arrange_registry || ! arrange_logoff; then
+    cannot_honour "${arranged_by[software_key]:-}" "${arranged_by[marker]:-}" "${arranged_by[path]:-}"
+    cannot_honour "${arranged_by[held]:-}" "${arranged_by[drop_at_prompt]:-}" "${arranged_by[logoff]:-}"
+    if [ -n "${arranged_by[output]:-}" ] && [ ${#expected[@]} -gt 0 ]; then
+        problem "${arranged_by[output]} leaves no written lines to compare"
+    fi
+    if [ -s "$out.problems" ] || ! arrange_registry || ! arrange_input || ! arrange_logoff; then
         report "$name"
         return 1
     fi
 }
+# FLAG VARIABLE VALUE [WHAT]: the row's FLAG sets VARIABLE to VALUE, which arranges WHAT (VARIABLE unless given);
+# another flag arranging WHAT fails the row.
+takes() {
+    local what=${4:-$2}
+    if [ -n "${arranged_by[$what]:-}" ]; then
+        problem "$1 and ${arranged_by[$what]} both arrange the $what"
+    fi
+    arranged_by[$what]=$1
+    printf -v "$2" '%s' "$3"
+}
+# FLAG FLAG...: the first flag, where given, leaves nothing for any other given to act on.
+cannot_honour() {
+    local flag
+    for flag in "${@:2}"; do
+        if [ -n "$1" ] && [ -n "$flag" ]; then
+            problem "$1 leaves nothing for $flag to act on"
+        fi
+    done
+}
 
 # The appliance, with the row's values: the software key in the 32-bit view with a decoy in the 64-bit one, and
-# "Shell" in each view. The software key is read back, so that a set-up that did not take fails as such.
+# "Shell" in each view, in one reg import. The software key, which the program reads, is read back, so that a
+# set-up that did not take fails as such.
 arrange_registry() {
-    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software_key='Telvora, Inc.\TARN' got arranged=()
-    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon' imported=()
-    if [ ${#software[@]} -gt 0 ]; then
-        imported=("[$machine\\Wow6432Node\\$software_key]" "${software[@]}")
-        arranged=("[$machine\\$software_key]" "${software[@]}")  # as reg export shows the 32-bit view
+    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software=() imported=()
+    local logon='Microsoft\Windows NT\CurrentVersion\Winlogon'
+    if [ -n "$path" ]; then
+        software=("$path")
+    fi
+    software+=("$marker")
+    if [ -n "$software_key" ]; then
+        imported=("[$appliance_key]" "${software[@]}")
     fi
     if ! import_reg "$out" "[-$machine\\Telvora, Inc.]" "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" \
-        "[$machine\\$software_key]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
+        "[$machine\\Telvora, Inc.\\TARN]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
         '"Shell"="previous.exe"' "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"'; then
         problem "set-up: reg import of the appliance failed"
         return 1
     fi
-    # reg export continues a long hex line on the next.
-    got=$(exported_key "$tarn" 32 | sed -e :more -e '/\\$/N; s/\\\n *//; t more' -e 1,2d)
-    if [ "$got" != "$(printf '%s\n' "${arranged[@]}")" ]; then
-        problem "set-up: the software key is not as arranged: [$got]"
+    if [ -n "$software_key" ] && ! key_holds "$tarn" 32 "${software[@]}"; then
+        problem "set-up: the software key is not as arranged"
+        return 1
+    fi
+    if [ -z "$software_key" ] && ! key_absent "$tarn" 32; then
+        problem "set-up: the software key could not be deleted"
         return 1
     fi
     if [ -z "$winlogon_key" ]; then
@@ -208,8 +256,16 @@ arrange_registry() {
 }
 # reg import deletes no Winlogon key.
 drop_winlogon_key() {
-    if ! wine reg delete "$winlogon" /f /reg:64 >/dev/null 2>&1 || exported_key "$winlogon" 64 >/dev/null; then
+    if ! wine reg delete "$winlogon" /f /reg:64 >/dev/null 2>&1 || ! key_absent "$winlogon" 64; then
         problem "set-up: the Winlogon key could not be deleted"
+        return 1
+    fi
+}
+
+# A held input: a FIFO that the program opens for reading and writing, so it never ends and never gives anything.
+arrange_input() {
+    if [ -n "$held" ] && ! mkfifo "$out.input"; then
+        problem "set-up: the held input could not be made"
         return 1
     fi
 }
@@ -222,7 +278,10 @@ arrange_logoff() {
         log_off_ends nothing || return
         dlls+=";wineboot.exe=n" ;;
     ends-session)
-        mkfifo "$out.hold"
+        if ! mkfifo "$out.hold"; then
+            problem "set-up: the second program's input could not be made"
+            return 1
+        fi
         wine "$exe" s <>"$out.hold" >"$out.held" 2>&1 &
         holder=$!
         within "the second program's prompt" grep -qs Yes/No "$out.held" ;;
@@ -242,16 +301,18 @@ log_off_ends() {
 
 # ---- A row's steps, as they are called
 
-# [NAME=VALUE...]: DesktopSwitch.exe as the row arranged it, with these variables, within the row's bound.
+# DesktopSwitch.exe as the row arranged it, within the row's bound.
 run_program() {
     if [ -n "$held" ]; then
-        mkfifo "$out.input"
-        program "$@" <>"$out.input"
+        program <>"$out.input"
         return
     fi
-    { at_first_prompt "$out.txt"; printf '%b' "$input"; } | program "$@"
+    { at_first_prompt "$out.txt"; printf '%b' "$input"; } | program
 }
-program() { env WINEDLLOVERRIDES="$dlls" "$@" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" >"$output"; }
+program() {
+    env WINEDLLOVERRIDES="$dlls" WINEDEBUG="$debug" timeout "$(seconds_left)" wine "$exe" "${arguments[@]}" \
+        >"$output"
+}
 seconds_left() { echo $((deadline > SECONDS ? deadline - SECONDS : 1)); }
 
 # [FILE]: what the row does at its first prompt; with FILE, once the program has asked there.
@@ -304,8 +365,14 @@ transcript() {
 
 # "Shell" of the 64-bit view as the row expects it, and the 32-bit view's as the appliance has it.
 check_shell() {
-    local got="$(shell_value 64) $(shell_value 32)"
-    [ "$got" = "$shell wow32.exe" ] || problem "Shell: expected [$shell wow32.exe], got [$got]"
+    local got64='' got32=''
+    if ! got64=$(shell_value 64 2>&1) || ! got32=$(shell_value 32 2>&1); then
+        problem "set-up: Shell could not be read: $got64$got32"
+        return
+    fi
+    if [ "$got64 $got32" != "$shell wow32.exe" ]; then
+        problem "Shell: expected [$shell wow32.exe], got [$got64 $got32]"
+    fi
 }
 
 # WHAT COMMAND...: waits until COMMAND succeeds; past the row's deadline, reports that WHAT never came, as a hang.

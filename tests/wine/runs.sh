@@ -40,7 +40,7 @@ run 'a refused write shows its value on one line' 255 "${ask[@]}" \
 # Its input stays open and gives nothing: a run that read, or paused, would wait until the row's bound.
 run 'a full output device ends the run at once: nothing asked, read or changed' 255 --out=/dev/full --held-input -- s
 run 'a refused log-off leaves the new shell, a trailing \ as it stands' 255 "${ask[@]}" "$logoff_refused" "$pause" \
-    --logoff=refused --path='D:\R\' --shell='D:\R\'"$program" -- s
+    --logoff=refused --path="D:\\R\\" --shell="D:\\R\\$program" -- s
 run 'the NVR desktop, from the 32-bit view, expanded; the session ends' 0 "${ask[@]}" "$switched" \
     --logoff=ends-session --expanding-path='%SystemDrive%\录像' --shell="C:\录像$program" -- s
 run 'the Windows desktop reads no path' 0 "${ask[@]}" "$switched" "$pause" \
@@ -51,7 +51,7 @@ run 'the longest path is read whole, asked again' 0 "${ask[@]}" "${ask[@]}" "$sw
 # A smashed stack: two runs, each ended by STATUS_STACK_BUFFER_OVERRUN, each with a guard drawn afresh.
 name='a smashed stack ends the program'
 given run || finish
-for attempt in 1 2; do
+for _ in 1 2; do
     timeout "$(seconds_left)" wine "$build/tests/smash.exe" >>"$out.txt"
     echo "rc=$?" >>"$out.txt"
 done

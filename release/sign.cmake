@@ -1,17 +1,14 @@
-# Runs as the release is packaged, on the files as they will ship. With DESKTOPSWITCH_SIGN_PFX (a PKCS#12 file; a
-# relative path is taken from the source directory, where the workflow runs) and its DESKTOPSWITCH_SIGN_PASSWORD,
-# if it has one, it signs DesktopSwitch.exe with Authenticode, time-stamped by the RFC 3161 server at
-# DESKTOPSWITCH_SIGN_TIMESTAMP_URL when one is given. It writes the technician's guide, naming the signer
-# or saying that the release is unsigned, and SHA256SUMS over the program. Any failure stops the release with its
-# reason: nothing half-signed, or signed with a certificate Windows would not accept, is packaged.
+# Run by scripts/release.sh (cmake -P) on the files as they will ship, in STAGED. With DESKTOPSWITCH_SIGN_PFX (a
+# PKCS#12 file; a relative path is taken from SOURCE_DIR) and its DESKTOPSWITCH_SIGN_PASSWORD, if it has one, it
+# signs DesktopSwitch.exe with Authenticode, time-stamped by the RFC 3161 server at DESKTOPSWITCH_SIGN_TIMESTAMP_URL
+# when one is given. It writes the technician's guide for PROJECT_VERSION, naming the signer or saying that the
+# release is unsigned. Any failure stops the release with its reason: nothing half-signed, or signed with a
+# certificate Windows would not accept, ships. What signing keeps secret goes in SECRET, in the release's own
+# folder, which only its owner can read and which goes however the release ends.
 cmake_policy(VERSION 3.25)  # text compares as text: a quoted argument is never taken for a variable's name
-set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-set(secret "${DESKTOPSWITCH_SIGNING_DIR}")
 
-# Stops the release with WHY and what a tool said, removing the password and the staged files first.
+# Stops the release with WHY and what a tool said.
 function(refuse why said)
-  file(REMOVE_RECURSE "${secret}")
-  include("${DESKTOPSWITCH_SOURCE_DIR}/release/unstage.cmake")
   message(FATAL_ERROR "Signing DesktopSwitch.exe failed, so nothing was packaged: ${why}\n${said}")
 endfunction()
 # Runs a signing step, refused with WHY when it fails or has not ended after 300 s (a time-stamp server that takes
@@ -34,7 +31,7 @@ function(usages heading text)
 endfunction()
 
 if("$ENV{DESKTOPSWITCH_SIGN_PFX}" STREQUAL "")
-  message(WARNING
+  message(NOTICE
     "DesktopSwitch.exe is unsigned: set DESKTOPSWITCH_SIGN_PFX and DESKTOPSWITCH_SIGN_PASSWORD to sign it.")
   set(DESKTOPSWITCH_SIGNATURE "This release is UNSIGNED: DesktopSwitch.exe has no Digital Signatures tab.
    Run it only if the zip's checksum matched the published one in step 1.")
@@ -42,44 +39,51 @@ else()
   find_program(OPENSSL openssl REQUIRED)
   find_program(OSSLSIGNCODE osslsigncode REQUIRED)
   set(pfx "$ENV{DESKTOPSWITCH_SIGN_PFX}")
-  cmake_path(ABSOLUTE_PATH pfx BASE_DIRECTORY "${DESKTOPSWITCH_SOURCE_DIR}")
+  cmake_path(ABSOLUTE_PATH pfx BASE_DIRECTORY "${SOURCE_DIR}")
   # openssl would wait for ever on a FIFO, and take a directory or a device for a broken certificate.
   execute_process(COMMAND test -f "${pfx}" RESULT_VARIABLE not_a_file)
   if(NOT not_a_file STREQUAL "0")
     refuse("DESKTOPSWITCH_SIGN_PFX is not a regular file." "${pfx}")
   endif()
-  file(MAKE_DIRECTORY "${secret}")
-  file(CHMOD "${secret}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  # The tools read a copy with a name of the release's own: any path Linux allows reaches them whole, ";" and line
+  # ends included, which a CMake list would split.
+  file(COPY_FILE "${pfx}" "${SECRET}/signer.pfx" RESULT copied)
+  if(NOT copied STREQUAL "0")
+    refuse("DESKTOPSWITCH_SIGN_PFX could not be read." "${copied}")
+  endif()
+  set(pkcs12 "${SECRET}/signer.pfx")
   # A password goes through a file only its owner can read, never on a command line. Without one, openssl is
   # given the empty one, which its file: source refuses to read.
   set(passin pass:)
   set(readpass)
   if(NOT "$ENV{DESKTOPSWITCH_SIGN_PASSWORD}" STREQUAL "")
-    file(WRITE "${secret}/password" "$ENV{DESKTOPSWITCH_SIGN_PASSWORD}")
-    file(CHMOD "${secret}/password" PERMISSIONS OWNER_READ OWNER_WRITE)
-    set(passin "file:${secret}/password")
-    set(readpass -readpass "${secret}/password")
+    file(WRITE "${SECRET}/password" "$ENV{DESKTOPSWITCH_SIGN_PASSWORD}")
+    file(CHMOD "${SECRET}/password" PERMISSIONS OWNER_READ OWNER_WRITE)
+    set(passin "file:${SECRET}/password")
+    set(readpass -readpass "${SECRET}/password")
   endif()
   # Every certificate the PKCS#12 file holds goes into the signature, as its chain: each must be valid now and,
   # for RSA, at least 2048 bits long (NIST SP 800-131A disallows shorter keys for signatures).
   set(pem "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----")
   # The signing certificate is the one whose public key is the private key's, as osslsigncode takes it, wherever it
   # stands in the file. The private key only passes through a pipe.
-  execute_process(COMMAND "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nocerts -nodes
+  execute_process(COMMAND "${OPENSSL}" pkcs12 -in "${pkcs12}" -passin "${passin}" -nocerts -nodes
                   COMMAND "${OPENSSL}" pkey -pubout
                   RESULTS_VARIABLE failures OUTPUT_VARIABLE public_key ERROR_VARIABLE said)
   if(NOT failures STREQUAL "0;0" OR public_key STREQUAL "")
     refuse("the certificate's private key could not be read." "${said}")
   endif()
-  signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pfx}" -passin "${passin}" -nokeys
-    -out "${secret}/chain.pem")
-  file(READ "${secret}/chain.pem" chain)
+  signing_step("the certificate could not be read." "${OPENSSL}" pkcs12 -in "${pkcs12}" -passin "${passin}" -nokeys
+    -out "${SECRET}/chain.pem")
+  file(READ "${SECRET}/chain.pem" chain)
   string(REGEX MATCHALL "${pem}" chain "${chain}")
-  string(TIMESTAMP now "%Y-%m-%d %H:%M:%SZ" UTC)  # the form of the dates below, so they compare as text
+  # The clock's time, in the form of the dates below, so that they compare as text. Never SOURCE_DATE_EPOCH, which
+  # string(TIMESTAMP) would take: that dates what the release embeds, and says nothing of when it is signed.
+  execute_process(COMMAND date -u "+%Y-%m-%d %H:%M:%SZ" OUTPUT_VARIABLE now OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(signing_certificate "")
   foreach(certificate IN LISTS chain)
-    file(WRITE "${secret}/each.pem" "${certificate}\n")
-    signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/each.pem" -noout -subject
+    file(WRITE "${SECRET}/each.pem" "${certificate}\n")
+    signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${SECRET}/each.pem" -noout -subject
       -startdate -enddate -dateopt iso_8601 -pubkey -text
       -certopt no_header,no_version,no_serial,no_signame,no_validity,no_subject,no_issuer,no_sigdump,no_aux
       -certopt no_extensions)
@@ -89,7 +93,7 @@ else()
     if(NOT at EQUAL -1)
       set(which "the certificate")
       set(signing_certificate "${certificate}")
-      file(WRITE "${secret}/certificate.pem" "${certificate}\n")
+      file(WRITE "${SECRET}/certificate.pem" "${certificate}\n")
     endif()
     string(REGEX MATCH "notBefore=([^\n]*)" valid "${said}")
     if(CMAKE_MATCH_1 STRGREATER now)
@@ -116,7 +120,7 @@ else()
   # present, the key usage must allow digital signatures (RFC 5280, 4.2.1.3) and the extended key usage must hold
   # code signing (1.3.6.1.5.5.7.3.3) as a whole item: OpenSSL calls 1.3.6.1.4.1.311.2.1.22 "Microsoft Commercial
   # Code Signing", which Windows does not take for it.
-  signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/certificate.pem" -noout
+  signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${SECRET}/certificate.pem" -noout
     -ext keyUsage,extendedKeyUsage)
   usages("X509v3 Key Usage" "${said}")
   if(DEFINED items AND NOT "Digital Signature" IN_LIST items)
@@ -126,7 +130,7 @@ else()
   if(DEFINED items AND NOT "Code Signing" IN_LIST items)
     refuse("the certificate is not for code signing." "${said}")
   endif()
-  signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${secret}/certificate.pem" -noout
+  signing_step("the certificate could not be read." "${OPENSSL}" x509 -in "${SECRET}/certificate.pem" -noout
     -nameopt multiline,utf8,-esc_msb -subject)
   # The name Windows shows for a signer: the first of these in the certificate's subject.
   set(signer "")
@@ -139,22 +143,28 @@ else()
   if(signer STREQUAL "")
     refuse("the certificate names no signer." "${said}")
   endif()
-  set(timestamp)
   set(lasting
     "It has no time stamp: its signature stops being valid when the\n   certificate expires, on ${signing_expires}.")
-  if(NOT "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}" STREQUAL "")
-    set(timestamp -ts "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}")
+  set(timestamp "$ENV{DESKTOPSWITCH_SIGN_TIMESTAMP_URL}")
+  if(NOT timestamp STREQUAL "")
     set(lasting
       "It is time-stamped: its signature stays valid after the\n   certificate expires, on ${signing_expires}.")
   endif()
-  signing_step("osslsigncode refused." "${OSSLSIGNCODE}" sign -pkcs12 "${pfx}" ${readpass} -h sha256 -n DesktopSwitch
-    ${timestamp} -in "${dir}/DesktopSwitch.exe" -out "${dir}/DesktopSwitch.exe.signed")
-  # Signed beside the program, so that it takes the program's place within one filesystem, wherever staging is.
-  file(RENAME "${dir}/DesktopSwitch.exe.signed" "${dir}/DesktopSwitch.exe" RESULT renamed)
+  # Signed beside the program, then put in its place. The server's address reaches osslsigncode whole: a ";" in it
+  # is escaped, so that the list of arguments does not split it.
+  set(sign "${OSSLSIGNCODE}" sign -pkcs12 "${pkcs12}" ${readpass} -h sha256 -n DesktopSwitch
+    -in "${STAGED}/DesktopSwitch.exe" -out "${STAGED}/DesktopSwitch.exe.signed")
+  if(timestamp STREQUAL "")
+    signing_step("osslsigncode refused." ${sign})
+  else()
+    string(REPLACE ";" "\\;" timestamp "${timestamp}")
+    signing_step("osslsigncode refused." ${sign} -ts "${timestamp}")
+  endif()
+  file(RENAME "${STAGED}/DesktopSwitch.exe.signed" "${STAGED}/DesktopSwitch.exe" RESULT renamed)
   if(NOT renamed STREQUAL "0")
     refuse("the signed program could not replace the unsigned one." "${renamed}")
   endif()
-  file(REMOVE_RECURSE "${secret}")
+  file(REMOVE_RECURSE "${SECRET}")
   string(REPLACE "\n   " " " said "DesktopSwitch.exe is signed by ${signer}. ${lasting}")
   message(NOTICE "${said}")
   set(DESKTOPSWITCH_SIGNATURE "This release is signed. Right-click DesktopSwitch.exe, Properties, Digital
@@ -171,6 +181,4 @@ else()
    to check: both must match.")
 endif()
 string(REPLACE "\n" "\r\n" DESKTOPSWITCH_SIGNATURE "${DESKTOPSWITCH_SIGNATURE}")  # configure_file leaves it as is
-configure_file("${DESKTOPSWITCH_SOURCE_DIR}/release/README.txt" "${dir}/README.txt" @ONLY NEWLINE_STYLE CRLF)
-file(SHA256 "${dir}/DesktopSwitch.exe" sum)
-file(WRITE "${dir}/SHA256SUMS" "${sum}  DesktopSwitch.exe\n")
+configure_file("${SOURCE_DIR}/release/README.txt" "${STAGED}/README.txt" @ONLY NEWLINE_STYLE CRLF)
