@@ -160,9 +160,7 @@ given() {
     raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
     debug=$WINEDEBUG  # the program's Wine debugging channels: a calls row's trace
     dlls=$WINEDLLOVERRIDES  # for the program
-    started=$SECONDS  # when the row began; its deadline comes a row's bound later, or with the table's
-    deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
-    rm -f "$out".*
+    new_row
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
         expected+=("$1")
         shift
@@ -202,6 +200,12 @@ given() {
         report "$name"
         return 1
     fi
+}
+# A row's start: no files of the row before, and its deadline, a row's bound from now or the table's, if earlier.
+new_row() {
+    rm -f "$out".*
+    started=$SECONDS
+    deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
 }
 # FLAG VARIABLE VALUE [WHAT]: the row's FLAG sets VARIABLE to VALUE, which arranges WHAT (VARIABLE unless given);
 # another flag arranging WHAT fails the row.
