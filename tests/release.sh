@@ -8,6 +8,7 @@ readonly src=$1 build=$2 version=$3 work=$2/release-check
 source "$src/scripts/start.sh"
 source "$src/scripts/wine_env.sh"
 readonly zip=DesktopSwitch-$version-win32 released="Released build/release/DesktopSwitch-$version-win32"
+real_zip=$(command -v zip) || exit 2
 copy="$work/it's a copy & (1)"
 releases=$copy/build/release
 rows=0
@@ -89,7 +90,7 @@ dated() {
 }
 # BODY: the zip that releases run from here on: the real one, after BODY has had its way with the staged files.
 zip_doing() {
-    printf '#!/bin/sh\n%s\nexec %s "$@"\n' "$1" "$(command -v zip)" >"$work/tools/zip"
+    printf '#!/bin/sh\n%s\nexec %s "$@"\n' "$1" "$real_zip" >"$work/tools/zip"
     chmod +x "$work/tools/zip"
 }
 
@@ -117,6 +118,7 @@ set_up cert ms '/OU=Code Signing/CN=Server' -days 2 -addext extendedKeyUsage=1.3
 set_up cert enc /CN=Enc -days 2 -addext keyUsage=critical,keyEncipherment -addext extendedKeyUsage=codeSigning
 set_up cert weak /CN=Weak -days 2 -newkey rsa:1024
 set_up cert no /CN=No -days 2
+set_up cert nameless /C=US/L=Nowhere -days 2
 set_up pfx no no.key ''
 set_up cert tsa /CN=TSA -days 3650 -addext extendedKeyUsage=critical,timeStamping
 set_up openssl req -new -key sign.key -subj /CN=Dated -out sign.csr
@@ -155,43 +157,71 @@ authority() {
     printf -v "$1" 'http://127.0.0.1:%s/a;b' "$port"
 }
 
-# A release interrupted while it signs, the first in the fresh copy: meanwhile a second one stops at once, naming it;
-# its password waits for its owner only; and once Ctrl+C has ended it, nothing of it is left.
-set_up authority silent silent
-DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$silent setsid bash "$copy/scripts/release.sh" >interrupted.log 2>&1 </dev/null &
-interrupted=$!
-# Until it signs, while it runs, for at most 120 s: it builds the release tree first.
-SECONDS=0
-passwords=()
-while [ ${#passwords[@]} = 0 ] && kill -0 "$interrupted" 2>/dev/null && [ "$SECONDS" -lt 120 ]; do
-    sleep 0.1
-    passwords=("$releases"/desktopswitch-release.*/secret/password)
-done
-if [ ${#passwords[@]} = 0 ]; then
-    name='a release that signs'
-    fail "no password within 120 s: $(tail -5 interrupted.log)"
-fi
-holder=${passwords[0]%/secret/password}
-release busy 1 "${holder##*/}" \
-    "The release (process $interrupted) is using this checkout's build tree, so the release stopped;" \
-    "kill $interrupted ends it."
-name='a password only its owner reads'
-same "the password's mode" 600 "$(stat -c %a "${passwords[0]}")"
+# NAME: a release started in the background that signs, held there by an authority that never answers, its output
+# kept in NAME.log. Sets signing, its process, and password, its password file, once it is there (within 120 s: the
+# first release in the copy builds first).
+signing_release() {
+    local passwords=()
+    set_up authority silent silent
+    DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$silent setsid bash "$copy/scripts/release.sh" >"$1.log" 2>&1 </dev/null &
+    signing=$!
+    SECONDS=0
+    while [ ${#passwords[@]} = 0 ] && kill -0 "$signing" 2>/dev/null && [ "$SECONDS" -lt 120 ]; do
+        sleep 0.1
+        passwords=("$releases"/desktopswitch-release.*/secret/password)
+    done
+    if [ ${#passwords[@]} = 0 ]; then
+        fail "no release signing within 120 s: $(tail -5 "$1.log")"
+    fi
+    password=${passwords[0]}
+}
+# SIGNAL: once that release has got SIGNAL, sent to its process group, nothing of it is left within 10 s.
+ends_with_nothing_left() {
+    kill "-$1" -- "-$signing"
+    SECONDS=0
+    while [ -n "$(left)" ] || kill -0 "$signing" 2>/dev/null; do
+        if [ "$SECONDS" -ge 10 ]; then
+            fail "after SIG$1, 10 s on: left [$(left)], $(ps -o pid=,args= -s "$signing")"
+        fi
+        sleep 0.1
+    done
+}
+
+# The first release in the fresh copy, holding its tree, and a lock record there as a copied checkout has one: it
+# names a live process that holds, at that descriptor, a lock on another tree's file. It must name nobody.
+exec {other_tree}>>"$work/lock"
+set_up flock "$other_tree"
+set_up mkdir "$copy/build"
+echo "$$ $other_tree test command" >"$copy/build/lock"
+name='a copied lock record names nobody, and a release signs'
+signing_release interrupted
 ok
-kill -INT -- -"$interrupted"
-timeout 20 tail --pid="$interrupted" -s 0.1 -f /dev/null  # until it has ended, for at most 20 s
-name='Ctrl+C while signing leaves nothing'
-same "what the release left" "" "$(left)"
+holder=${password%/secret/password}
+release 'a second release stops at once, naming the first' 1 "${holder##*/}" \
+    "The release (process $signing) is using this checkout's build tree, so the release stopped;" \
+    "kill $signing ends it."
+name='a password only its owner reads'
+same "the password's mode" 600 "$(stat -c %a "$password")"
+ok
+name='Ctrl+C while signing leaves nothing, and says so'
+ends_with_nothing_left INT
+same "the last line" "Stopped by SIGINT; every process of this run has ended." "$(tail -1 interrupted.log)"
+ok
+name='SIGKILL while signing leaves nothing'
+signing_release killed
+ends_with_nothing_left KILL
 ok
 
-DESKTOPSWITCH_SIGN_PFX='' release unsigned 0 "$zip-unsigned.zip $zip-unsigned.zip.sha256" \
+DESKTOPSWITCH_SIGN_PFX='' release 'unsigned, published with its checksum' 0 \
+    "$zip-unsigned.zip $zip-unsigned.zip.sha256" \
     'DesktopSwitch.exe is unsigned: set DESKTOPSWITCH_SIGN_PFX and DESKTOPSWITCH_SIGN_PASSWORD to sign it.' \
     "$released-unsigned.zip, and beside it its checksum for the release page."
 unpack "$zip-unsigned"
-name='the unsigned zip: its files and their modes and times, the program as built, its version, the guide in CR LF'
+name='the unsigned zip: its files, modes and times, the program as built, its version, the guide in CR LF'
 same "the zip's files" "-rw-r--r-- 00-Jan-01 00:00 DesktopSwitch.exe
 -rw-r--r-- 00-Jan-01 00:00 README.txt
--rw-r--r-- 00-Jan-01 00:00 SHA256SUMS" "$(zipinfo "$releases/$zip-unsigned.zip" | sed '1,2d;$d' | awk '{ print $1, $7, $8, $9 }')"
+-rw-r--r-- 00-Jan-01 00:00 SHA256SUMS" \
+    "$(zipinfo "$releases/$zip-unsigned.zip" | sed '1,2d;$d' | awk '{ print $1, $7, $8, $9 }')"
 same "the sums of its files" "DesktopSwitch.exe: OK
 README.txt: OK" "$(cd "$zip-unsigned" && sha256sum -c SHA256SUMS 2>&1)"
 same "the windows build's program" "" "$(cmp "$zip-unsigned/DesktopSwitch.exe" "$build/DesktopSwitch.exe" 2>&1)"
@@ -220,53 +250,68 @@ umask 077
 CFLAGS=-O0 CXXFLAGS='-O2 -march=native' CPPFLAGS=-DNDEBUG RCFLAGS=-DX LDFLAGS='-Wl,-z,relro -Wl,-z,now' \
     CMAKE_INSTALL_MODE=ABS_SYMLINK CMAKE_BUILD_TYPE=Debug CMAKE_GENERATOR=Ninja CMAKE_CXX_COMPILER_LAUNCHER=false \
     MAKEFLAGS=-n LIBRARY_PATH=/nowhere CPATH=/nowhere ZIPOPT=-9 TZ=Pacific/Kiritimati DESKTOPSWITCH_SIGN_PFX='' \
-    release steered 0 "$zip-unsigned.zip $zip-unsigned.zip.sha256" "$released-unsigned.zip"
+    release 'a moved checkout releases, steered by nothing in the environment' 0 \
+    "$zip-unsigned.zip $zip-unsigned.zip.sha256" "$released-unsigned.zip"
 umask "$umask"
 name='the same zip and checksum'
 same "the zip" "" "$(cmp "$work/$zip-unsigned.zip" "$releases/$zip-unsigned.zip" 2>&1)"
 same "the checksum" "" "$(cmp "$work/$zip-unsigned.zip.sha256" "$releases/$zip-unsigned.zip.sha256" 2>&1)"
 ok
-# A release that fails leaves no zip, neither its own nor the last one's.
 set_up cp "$copy/app/main.cpp" main.cpp
 echo '#error not today' >>"$copy/app/main.cpp"
-DESKTOPSWITCH_SIGN_PFX='' release broken 2 "" '#error not today'
+DESKTOPSWITCH_SIGN_PFX='' release 'one that cannot compile leaves no zip, not even the last one' 2 "" \
+    '#error not today'
 set_up cp main.cpp "$copy/app/main.cpp"
-SOURCE_DATE_EPOCH=1e9 release undated 1 "" \
-    'SOURCE_DATE_EPOCH is "1e9", not a time a zip holds (seconds since 1970, from 1980 to 2107), so nothing was released.'
+SOURCE_DATE_EPOCH=1e9 release 'a SOURCE_DATE_EPOCH that is no time stops it' 1 "" \
+    'SOURCE_DATE_EPOCH is "1e9", not a time a zip holds (seconds since 1970, from 1980 to 2107),' \
+    'so nothing was released.'
 
 # Only a zip that holds what was built and signed is released.
+export PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX=''
 zip_doing 'ln -s README.txt SHA256SUMS.link; mv SHA256SUMS.link SHA256SUMS; set -- -y "$@"'
-PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release linked 1 "" \
+release 'a zip holding a link is not released' 1 "" \
     'The zip does not hold exactly what was built and signed, so nothing was released. It held:' \
     '-rw-r--r-- DesktopSwitch.exe -rw-r--r-- README.txt lrwxrwxrwx SHA256SUMS SHA256SUMS, which differs'
 zip_doing 'chmod 600 README.txt'
-PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release private 1 "" '-rw------- README.txt'
+release 'nor one holding a file of another mode' 1 "" '-rw------- README.txt'
 zip_doing 'cp README.txt DesktopSwitch.exe'
-PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release swapped 1 "" \
-    'DesktopSwitch.exe, which differs from what was built and signed'
+release 'nor one holding another program' 1 "" 'DesktopSwitch.exe, which differs from what was built and signed'
 zip_doing 'cp README.txt extra.txt; set -- "$@" extra.txt'
-PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release extra 1 "" '-rw-r--r-- SHA256SUMS -rw-r--r-- extra.txt'
+release 'nor one holding another file' 1 "" '-rw-r--r-- SHA256SUMS -rw-r--r-- extra.txt'
+zip_doing ''
+export DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
 
-DESKTOPSWITCH_SIGN_PASSWORD=wrong refused wrong sign.pfx "the certificate's private key could not be read." \
-    'Mac verify error: invalid password?'
-refused expired old.pfx 'the certificate has expired.' 'subject=CN = Dated, valid until 2020-01-02 00:00:00Z'
+DESKTOPSWITCH_SIGN_PASSWORD=wrong refused 'a wrong password' sign.pfx \
+    "the certificate's private key could not be read." 'Mac verify error: invalid password?'
+refused 'an expired certificate' old.pfx \
+    'the certificate has expired.' 'subject=CN = Dated, valid until 2020-01-02 00:00:00Z'
 # The clock decides, not SOURCE_DATE_EPOCH: a time within the certificate's days changes nothing.
-SOURCE_DATE_EPOCH=1577880000 refused expired-then old.pfx 'the certificate has expired.'
-refused chain chain.pfx 'a certificate of its chain has expired.' 'subject=CN = Dated, valid until 2020-01-02 00:00:00Z'
-refused future future.pfx 'the certificate is not valid yet.' 'subject=CN = Dated, valid from 2040-01-01 00:00:00Z'
-refused ms ms.pfx 'the certificate is not for code signing.' 'Microsoft Commercial Code Signing'
-refused enc enc.pfx "the certificate's key usage does not allow digital signatures." 'Key Encipherment'
-refused weak weak.pfx 'the certificate has an RSA key of 1024 bits, under the 2048 that signing needs.'
-refused fifo fifo 'DESKTOPSWITCH_SIGN_PFX is not a regular file.' "$work/fifo"
-DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused unreachable sign.pfx 'osslsigncode refused.' \
-    'RFC 3161 timestamping failed'
+SOURCE_DATE_EPOCH=1577880000 refused 'an expired certificate, whatever SOURCE_DATE_EPOCH says' old.pfx \
+    'the certificate has expired.'
+refused 'an expired certificate in its chain' chain.pfx \
+    'a certificate of its chain has expired.' 'subject=CN = Dated, valid until 2020-01-02 00:00:00Z'
+refused 'a certificate not valid yet' future.pfx \
+    'the certificate is not valid yet.' 'subject=CN = Dated, valid from 2040-01-01 00:00:00Z'
+refused 'a certificate for commercial code signing only' ms.pfx \
+    'the certificate is not for code signing.' 'Microsoft Commercial Code Signing'
+refused 'a key for encipherment only' enc.pfx \
+    "the certificate's key usage does not allow digital signatures." 'Key Encipherment'
+refused 'a 1024-bit RSA key' weak.pfx \
+    'the certificate has an RSA key of 1024 bits, under the 2048 that signing needs.'
+refused 'a certificate that names no signer' nameless.pfx \
+    'the certificate names no signer.' 'localityName = Nowhere'
+refused 'a FIFO for a certificate' fifo \
+    'DESKTOPSWITCH_SIGN_PFX is not a regular file.' "$work/fifo"
+DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused 'an unreachable time-stamp server' sign.pfx \
+    'osslsigncode refused.' 'RFC 3161 timestamping failed'
 
-# Signed by "No", without password or time stamp, with SOURCE_DATE_EPOCH far before the certificate's days: that
+# Signed by "No", without password or time stamp, with SOURCE_DATE_EPOCH long before the certificate's days: that
 # dates the zip's files, and the clock still finds the certificate valid.
 expires=$(openssl x509 -in no.pem -noout -enddate -dateopt iso_8601)
-DESKTOPSWITCH_SIGN_PASSWORD='' DESKTOPSWITCH_SIGN_PFX=$work/no.pfx SOURCE_DATE_EPOCH=1234567890 release no 0 \
-    "$zip.zip $zip.zip.sha256" "DesktopSwitch.exe is signed by No. It has no time stamp: its signature stops being \
-valid when the certificate expires, on ${expires#notAfter=}."
+DESKTOPSWITCH_SIGN_PASSWORD='' DESKTOPSWITCH_SIGN_PFX=$work/no.pfx SOURCE_DATE_EPOCH=1234567890 \
+    release 'signed, without a time stamp or a password' 0 "$zip.zip $zip.zip.sha256" \
+    "DesktopSwitch.exe is signed by No. It has no time stamp: its signature stops being valid when the certificate \
+expires, on ${expires#notAfter=}."
 unpack "$zip"
 name='its guide names the signer, its files are dated by SOURCE_DATE_EPOCH'
 in_guide "$zip/README.txt" "       No"
@@ -278,9 +323,10 @@ ok
 # other purposes, time-stamped by an authority on the loopback address whose address holds a ;.
 set_up authority answering
 expires=$(openssl x509 -in sign.pem -noout -enddate -dateopt iso_8601)
-DESKTOPSWITCH_SIGN_PFX=../$unusual DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$answering release signed 0 \
-    "$zip.zip $zip.zip.sha256" "DesktopSwitch.exe is signed by Tëst Signer. It is time-stamped: its signature stays \
-valid after the certificate expires, on ${expires#notAfter=}."
+DESKTOPSWITCH_SIGN_PFX=../$unusual DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$answering \
+    release 'signed and time-stamped' 0 "$zip.zip $zip.zip.sha256" \
+    "DesktopSwitch.exe is signed by Tëst Signer. It is time-stamped: its signature stays valid after the certificate \
+expires, on ${expires#notAfter=}."
 unpack "$zip"
 name='its guide names the signer, and its signature outlives the certificate'
 in_guide "$zip/README.txt" "       Tëst Signer"
