@@ -192,7 +192,7 @@ given() {
         shift
     done
     cannot_honour "${arranged_by[software_key]:-}" "${arranged_by[marker]:-}" "${arranged_by[path]:-}"
-    cannot_honour "${arranged_by[held]:-}" "${arranged_by[drop_at_prompt]:-}" "${arranged_by[logoff]:-}"
+    cannot_honour "${held:+--held-input}" "${arranged_by[drop_at_prompt]:-}" "${arranged_by[logoff]:-}"
     if [ -n "${arranged_by[output]:-}" ] && [ ${#expected[@]} -gt 0 ]; then
         problem "${arranged_by[output]} leaves no written lines to compare"
     fi
