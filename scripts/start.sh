@@ -21,17 +21,17 @@ refuse_checkout_path() {
     done
 }
 
-# KIND [PARENT]: from now on this shell owns a run: a folder of its own, PARENT/desktopswitch-KIND.XXXXXX (PARENT is
-# /tmp unless given, so that Wine's and tmux's sockets there have the short paths they need), which is the TMPDIR and
-# the HOME of all the run starts, so that nothing it starts writes elsewhere. Every process it starts carries the
-# run's mark, DESKTOPSWITCH_RUN, even Wine's and tmux's servers, which start sessions of their own. Once this shell
-# has ended, normally or by any signal, SIGKILL included, a watcher in a session of its own kills every marked
-# process and removes the folder; the shell's own end does the same at once, puts the terminal's modes back and says
-# which signal ended it. No tool the run starts takes the user's settings: no shell reads start-up files, and Wine's
-# variables are the run's own. Sets run_folder.
+# KIND [PARENT]: from now on this shell owns a run: a folder of its own, PARENT/desktopswitch-KIND.XXXXXX, spaces in
+# KIND as hyphens (PARENT is /tmp unless given: a socket's path has at most 107 bytes, and Wine's and tmux's live
+# there). It is the TMPDIR and the HOME of all the run starts, so that nothing it starts writes elsewhere. Every
+# process the run starts carries its mark, DESKTOPSWITCH_RUN, even Wine's and tmux's servers, which start sessions of
+# their own. Once this shell has ended, normally or by any signal, SIGKILL included, a watcher in a session of its
+# own kills every marked process and removes the folder; the shell's own end does the same at once, puts the
+# terminal's modes back and says which signal ended it. No tool the run starts takes the user's settings: no shell
+# reads start-up files, and Wine's variables are the run's own. Sets run_folder.
 own_run() {
     local parent=${2:-/tmp}
-    if ! mkdir -p "$parent" || ! run_folder=$(mktemp -d "$parent/desktopswitch-$1.XXXXXX"); then
+    if ! mkdir -p "$parent" || ! run_folder=$(mktemp -d "$parent/desktopswitch-${1// /-}.XXXXXX"); then
         echo "A run needs a folder of its own in $parent, and could not make one." >&2
         return 1
     fi

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/start.sh
 source scripts/wine_env.sh
-start_command test
+start_command "test command"
 start_wine
 if [ "$route" = 64-bit-only ]; then
     echo "The 32-bit program's runs are skipped: its file is still checked, and the 64-bit build runs every row."

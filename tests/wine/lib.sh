@@ -1,28 +1,21 @@
 # shellcheck shell=bash
-# The Wine suite's harness, sourced by each table, in call order; tests/README.md says how a row reads.
-# Usage: TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND   (seconds: past them a row, or the table, is a hang)
+# The Wine suite's harness, sourced by each table (TABLE.sh PREFIX BUILD_DIR BITS ROW_BOUND TABLE_BOUND), in call
+# order; tests/README.md says how a row reads, and lists the flags.
 set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/start.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
 readonly bits=$3 row_bound=$4 table_deadline=$((SECONDS + $5))
-
-# WHAT: the table could not be set up, so it ends here, failed, saying nothing of the program.
-set_up_failed() {
-    echo "set-up: $*"
-    exit 2
-}
-# The table owns what it starts, however it ends (own_run). Windows starts no program whose path passes 260
-# characters, nor in a working folder whose path does: the table works in its run's folder, which also holds Wine's
-# and tmux's sockets, and reaches the build through a link there.
+prefix=$(realpath -m -- "$1") || exit 2
+# A row's files: $out.txt what the program wrote, .want and .got the lines listed and written, .problems, a console
+# row's .screen, .err, .pid, a calls row's .trace, .calls, the second program's .hold, .held, .input, and .reg.
+readonly out=$prefix/row
+source "$(dirname "${BASH_SOURCE[0]}")/../rows.sh"
+# Windows starts no program, nor in a working folder, whose path passes 260 characters: work beside a link.
 own_run table || set_up_failed "the table's folder"
-WINEPREFIX=$(realpath -m -- "$1") || set_up_failed "the prefix's path"
-export WINEPREFIX
+export WINEPREFIX=$prefix
 ln -s "$(realpath -- "$2")" "$run_folder/build" || set_up_failed "the link to the build"
 cd "$run_folder" || set_up_failed "the table's folder"
 readonly build=$run_folder/build exe=$run_folder/build/DesktopSwitch.exe socket=$run_folder/tmux
-# A row's files, made anew: $out.txt what the program wrote, .want and .got the lines listed and written, .problems,
-# a console row's .screen, .err, .pid, a calls row's .trace, .calls, the second program's .hold, .held, .input, .reg.
-readonly out=$WINEPREFIX/row
 choose_route || set_up_failed "the route"
 if [ "$bits" = 32 ] && [ "$route" = 64-bit-only ] && [ "$(basename "$0")" != binary.sh ]; then
     echo "SKIP: the 32-bit program runs nowhere here: $route_reason."
@@ -33,7 +26,7 @@ enter_route "$route" || set_up_failed "Wine's loaders for the $route route"
 declare -A loaders=([32]=wine [64]=$wine_lib/wine64)
 readonly loader=${loaders[$bits]}
 
-# The contract: every line the program writes, spelled out again on purpose; the tables use them.
+# The contract: every line the program writes, spelled out again on purpose.
 # shellcheck disable=SC2034  # used by the tables that source this file
 readonly ask=(
     'This will logout your current session after switching the desktop.'
@@ -80,9 +73,8 @@ run() {
     rc=$?
     if [ "$rc" = 124 ]; then
         problem "hang: the program still ran after $row_bound s"
-    elif [ "$rc" != "$code" ]; then
-        problem "exit code: expected $code, got $rc"
     fi
+    same "exit code" "$code" "$rc"
     settle_logoff
     if [ "$output" = "$out.txt" ]; then
         transcript "$out.txt" 1
@@ -91,9 +83,8 @@ run() {
     report "$name"
 }
 
-# console NAME LINE... [FLAG...] --keys KEYS...: DesktopSwitch.exe s on a real console in tmux (stty -isig: Ctrl+Z
-# and Ctrl+C are keys, as on Windows). Each KEYS, then Enter, answers one prompt; Enter ends the pause. The LINEs are
-# the screen as the user sees it, the exit code (rc=N) and what was written to standard error.
+# console NAME LINE... [FLAG...] --keys KEYS...: DesktopSwitch.exe s in tmux, Ctrl+Z and Ctrl+C keys (stty -isig);
+# KEYS and Enter answer each prompt, Enter the pause; the LINEs are the screen, rc=N and standard error.
 console() {
     local name=$1 answered=0 keys program_started ready=Yes/No pane
     shift
@@ -137,29 +128,15 @@ console() {
 
 # ---- A row's set-up
 
-# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags. Each flag arranges one thing, in any
-# order; a flag the kind does not take, an unknown value, two flags arranging one thing and a combination the kind
-# cannot honour each fail the row.
+# KIND ARGUMENT...: what a row of that kind arranges, from its lines and flags; a flag it cannot honour fails it.
 given() {
     local kind=$1
     local -A arranged_by=()
     shift
-    expected=()  # the lines the row lists, one an element
-    arguments=()  # the program's arguments, or a console row's keys
-    marker='"NVR"="1"'  # the software key's values, as reg export lists them; --marker=, --dword-marker
-    path='"INSTALL_PATH"="D:\\Recorder"'  # --path=, --expanding-path=, --no-path
-    software_key=1  # empty with --no-software-key; the 64-bit view's decoy stays
-    winlogon_key=1  # empty with --no-winlogon-key
-    drop_at_prompt=  # 1 with --drop-at-prompt: the Winlogon key goes once the program asks
-    logoff=  # --logoff=: ends-session, ends-nothing or refused; empty where no log-off is asked
-    input='y\n'  # what the program reads, in printf's escapes (\x1a is Ctrl+Z); --input=
-    held=  # 1 with --held-input: the program's input stays open and gives nothing
-    output=$out.txt  # where the program writes; --out=
-    shell=previous.exe  # "Shell" of the 64-bit view afterwards, as the appliance has it; --shell=
-    interrupt=  # 1 with --interrupt: a Ctrl+C event at the prompt and at the pause
-    raw=  # 1 with --raw: the program starts from raw_console.exe, which takes the console's modes away
-    debug=$WINEDEBUG  # the program's Wine debugging channels: a calls row's trace
-    dlls=$WINEDLLOVERRIDES  # for the program
+    # The lines listed, the program's arguments (or keys), and what each flag sets, as tests/README.md lists them.
+    expected=() arguments=() marker='"NVR"="1"' path='"INSTALL_PATH"="D:\\Recorder"' software_key=1 winlogon_key=1
+    drop_at_prompt='' logoff='' input='y\n' held='' output=$out.txt shell=previous.exe interrupt='' raw=''
+    debug=$WINEDEBUG dlls=$WINEDLLOVERRIDES  # the program's Wine channels (a calls row's trace) and DLLs
     new_row
     while [ $# -gt 0 ] && [[ $1 != --* ]]; do
         expected+=("$1")
@@ -193,22 +170,13 @@ given() {
     done
     cannot_honour "${arranged_by[software_key]:-}" "${arranged_by[marker]:-}" "${arranged_by[path]:-}"
     cannot_honour "${held:+--held-input}" "${arranged_by[drop_at_prompt]:-}" "${arranged_by[logoff]:-}"
-    if [ -n "${arranged_by[output]:-}" ] && [ ${#expected[@]} -gt 0 ]; then
-        problem "${arranged_by[output]} leaves no written lines to compare"
-    fi
-    if [ -s "$out.problems" ] || ! arrange_registry || ! arrange_input || ! arrange_logoff; then
+    cannot_honour "${arranged_by[output]:-}" "${expected[*]:+the lines listed}"
+    if [ -s "$out.problems" ] || ! arrange_registry || ! arrange_logoff; then
         report "$name"
         return 1
     fi
 }
-# A row's start: no files of the row before, and its deadline, a row's bound from now or the table's, if earlier.
-new_row() {
-    rm -f "$out".*
-    started=$SECONDS
-    deadline=$((started + row_bound < table_deadline ? started + row_bound : table_deadline))
-}
-# FLAG VARIABLE VALUE [WHAT]: the row's FLAG sets VARIABLE to VALUE, which arranges WHAT (VARIABLE unless given);
-# another flag arranging WHAT fails the row.
+# FLAG VARIABLE VALUE [WHAT]: FLAG sets VARIABLE, which arranges WHAT (VARIABLE unless given), as no other flag may.
 takes() {
     local what=${4:-$2}
     if [ -n "${arranged_by[$what]:-}" ]; then
@@ -217,42 +185,37 @@ takes() {
     arranged_by[$what]=$1
     printf -v "$2" '%s' "$3"
 }
-# FLAG FLAG...: the first flag, where given, leaves nothing for any other given to act on.
+# FLAG OTHER...: FLAG, where given, leaves nothing for any OTHER given to act on.
 cannot_honour() {
-    local flag
-    for flag in "${@:2}"; do
-        if [ -n "$1" ] && [ -n "$flag" ]; then
-            problem "$1 leaves nothing for $flag to act on"
+    local other
+    for other in "${@:2}"; do
+        if [ -n "$1" ] && [ -n "$other" ]; then
+            problem "$1 leaves nothing for $other to act on"
         fi
     done
 }
+# WHAT COMMAND...: a step of the row's set-up; when it fails, so does the row, as a set-up failure.
+arranged() {
+    "${@:2}" && return
+    problem "set-up: $1"
+    return 1
+}
 
-# The appliance, with the row's values: the software key in the 32-bit view with a decoy in the 64-bit one, and
-# "Shell" in each view, in one reg import. The software key, which the program reads, is read back, so that a
-# set-up that did not take fails as such.
+# The appliance, with the row's values, in one reg import; the software key, which the program reads, read back.
 arrange_registry() {
-    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software=() imported=()
+    local machine='HKEY_LOCAL_MACHINE\SOFTWARE' software=(${path:+"$path"} "$marker") imported=()
     local logon='Microsoft\Windows NT\CurrentVersion\Winlogon'
-    if [ -n "$path" ]; then
-        software=("$path")
-    fi
-    software+=("$marker")
     if [ -n "$software_key" ]; then
         imported=("[$appliance_key]" "${software[@]}")
     fi
-    if ! import_reg "$out" "[-$machine\\Telvora, Inc.]" "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" \
-        "[$machine\\Telvora, Inc.\\TARN]" '"NVR"="1"' '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" \
-        '"Shell"="previous.exe"' "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"'; then
-        problem "set-up: reg import of the appliance failed"
-        return 1
-    fi
-    if [ -n "$software_key" ] && ! key_holds "$tarn" 32 "${software[@]}"; then
-        problem "set-up: the software key is not as arranged"
-        return 1
-    fi
-    if [ -z "$software_key" ] && ! key_absent "$tarn" 32; then
-        problem "set-up: the software key could not be deleted"
-        return 1
+    arranged "reg import of the appliance" import_reg "$out" "[-$machine\\Telvora, Inc.]" \
+        "[-$machine\\Wow6432Node\\Telvora, Inc.]" "${imported[@]}" "[$machine\\Telvora, Inc.\\TARN]" '"NVR"="1"' \
+        '"INSTALL_PATH"="X:\\64-bit view"' "[$machine\\$logon]" '"Shell"="previous.exe"' \
+        "[$machine\\Wow6432Node\\$logon]" '"Shell"="wow32.exe"' || return
+    if [ -z "$software_key" ]; then
+        arranged "the software key, deleted" key_absent "$tarn" 32 || return
+    else
+        arranged "the software key, read back" key_holds "$tarn" 32 "${software[@]}" || return
     fi
     if [ -z "$winlogon_key" ]; then
         drop_winlogon_key
@@ -260,32 +223,23 @@ arrange_registry() {
 }
 # reg import deletes no Winlogon key.
 drop_winlogon_key() {
-    if ! wine reg delete "$winlogon" /f /reg:64 >/dev/null 2>&1 || ! key_absent "$winlogon" 64; then
-        problem "set-up: the Winlogon key could not be deleted"
-        return 1
-    fi
+    wine reg delete "$winlogon" /f /reg:64 >/dev/null 2>&1
+    arranged "the Winlogon key, deleted" key_absent "$winlogon" 64
 }
 
-# A held input: a FIFO that the program opens for reading and writing, so it never ends and never gives anything.
-arrange_input() {
-    if [ -n "$held" ] && ! mkfifo "$out.input"; then
-        problem "set-up: the held input could not be made"
-        return 1
-    fi
-}
-
-# Wine's own log-off must end a second program, $holder, held at its prompt on an input that stays open.
+# A held input is a FIFO opened for reading and writing: it never ends and gives nothing. Wine's own log-off must end
+# a second program, $holder, held at its prompt so.
 arrange_logoff() {
+    if [ -n "$held" ]; then
+        arranged "the held input" mkfifo "$out.input" || return
+    fi
     case $logoff in
     refused) dlls+=";wineboot.exe=d" ;;
     ends-nothing)
         log_off_ends nothing || return
         dlls+=";wineboot.exe=n" ;;
     ends-session)
-        if ! mkfifo "$out.hold"; then
-            problem "set-up: the second program's input could not be made"
-            return 1
-        fi
+        arranged "the second program's input" mkfifo "$out.hold" || return
         wine "$exe" s <>"$out.hold" >"$out.held" 2>&1 &
         holder=$!
         within "the second program's prompt" grep -qs Yes/No "$out.held" ;;
@@ -296,9 +250,8 @@ arrange_logoff() {
 log_off_ends() {
     local booter
     for booter in "$WINEPREFIX"/drive_c/windows/{system32,syswow64}/wineboot.exe; do
-        if [ -e "$booter.$1" ] && ! cp --remove-destination "$booter.$1" "$booter"; then
-            problem "set-up: the log-off that ends $1 could not be put in place"
-            return 1
+        if [ -e "$booter.$1" ]; then
+            arranged "the log-off that ends $1" cp --remove-destination "$booter.$1" "$booter" || return
         fi
     done
 }
@@ -374,42 +327,5 @@ check_shell() {
         problem "set-up: Shell could not be read: $got64$got32"
         return
     fi
-    if [ "$got64 $got32" != "$shell wow32.exe" ]; then
-        problem "Shell: expected [$shell wow32.exe], got [$got64 $got32]"
-    fi
-}
-
-# WHAT COMMAND...: waits until COMMAND succeeds; past the row's deadline, reports that WHAT never came, as a hang.
-within() {
-    until "${@:2}"; do
-        if [ "$SECONDS" -ge "$deadline" ]; then
-            problem "hang: $1 within $row_bound s"
-            return 1
-        fi
-        sleep 0.1
-    done
-}
-problem() { echo "$*" >>"$out.problems"; }  # a file, so that a pipeline's side can report too
-
-# ---- A row's report
-
-rows=0 failed=0 started=$SECONDS
-# NAME: ok, or not ok with the problems. A hang ends the table, since the rows after it would wait the same way;
-# with E2E_FAIL_FAST set, so does any failure.
-report() {
-    rows=$((rows + 1))
-    if [ ! -s "$out.problems" ]; then
-        echo "ok $rows - $1 ($((SECONDS - started)) s)"
-        return
-    fi
-    echo "not ok $rows - $1 ($((SECONDS - started)) s)"
-    sed 's/^/    /' "$out.problems"
-    failed=$((failed + 1))
-    if [ -n "${E2E_FAIL_FAST:-}" ] || grep -q '^hang: ' "$out.problems"; then
-        finish
-    fi
-}
-finish() {
-    echo "$((rows - failed)) passed, $failed failed"
-    exit $((failed > 0))
+    same "Shell" "$shell wow32.exe" "$got64 $got32"
 }
