@@ -49,7 +49,7 @@ in_guide() { grep -qxF "$2"$'\r' "$1" || problem "no line \"$2\" in $1"; }
 # COMMAND...: a step of the check's own set-up; its failure ends the check, saying nothing of the release.
 set_up() { "$@" 2>>"$run_folder/set-up.log" || set_up_failed "$*: $(tail -3 "$run_folder/set-up.log")"; }
 # PEM KEY [PASSWORD] [PFX]: the certificate and key as a PKCS#12 file.
-pfx() { openssl pkcs12 -export -inkey "$2" -in "$1.pem" -passout "pass:${3-secret}" -out "${4-$1}.pfx"; }
+pfx() { openssl pkcs12 -export -inkey "$2" -in "$1.pem" -passout "pass:${3-$password}" -out "${4-$1}.pfx"; }
 # NAME SUBJECT OPTION...: a key and a self-signed certificate, both in NAME.pfx.
 cert() {
     openssl req -x509 -newkey rsa:2048 -nodes -utf8 -subj "$2" -keyout "$1.key" -out "$1.pem" "${@:3}" || return
@@ -85,7 +85,7 @@ certificates() {
     # A valid leaf issued by the expired certificate.
     openssl req -new -key no.key -subj /CN=Leaf -out leaf.csr || return
     openssl x509 -req -in leaf.csr -CA old.pem -CAkey sign.key -days 2 -out leaf.pem || return
-    openssl pkcs12 -export -inkey no.key -in leaf.pem -certfile old.pem -passout pass:secret -out chain.pfx
+    openssl pkcs12 -export -inkey no.key -in leaf.pem -certfile old.pem -passout "pass:$password" -out chain.pfx
 }
 # A time-stamp authority on the loopback address for one request, by openssl ts; given an argument, it never answers.
 readonly authority='import http.server as h, subprocess, sys, time
@@ -110,7 +110,7 @@ authority() {
     read -r -t "$row_bound" -u "$server" port || return
     timestamp_url="http://127.0.0.1:$port/a;b"
 }
-# NAME: a release in the background (NAME.log), held while it signs; signing is its process, password its password.
+# NAME: a release in the background (NAME.log), held while it signs: signing is its process, password_file its own.
 signing_release() {
     local passwords=()
     authority silent || set_up_failed "a time-stamp authority"
@@ -119,12 +119,12 @@ signing_release() {
     until passwords=("$releases"/desktopswitch-release.*/secret/password); [ ${#passwords[@]} -gt 0 ]; do
         within "a release that signs" kill -0 "$signing" || return
     done
-    password=${passwords[0]}
+    password_file=${passwords[0]}
 }
 # SIGNAL: sent to that release's group, it leaves nothing; its folder goes once its every process has ended.
 ends_with_nothing_left() {
     kill "-$1" -- "-$signing"
-    within "the end of its folder" test ! -e "${password%/secret/password}" || return
+    within "the end of its folder" test ! -e "${password_file%/secret/password}" || return
     wait "$signing"
     same "what it left" "" "$(left)"
 }
@@ -142,9 +142,9 @@ real_zip=$(command -v zip) || set_up_failed zip
 set_up tar -C "$src" --exclude=./build --exclude=./.git -cf "$work/sources.tar" .
 set_up tar -C "$copy" -xf "$work/sources.tar"
 cd "$work" || exit 2
-readonly unusual=$'sign;it\'s [1]\n*.pfx'
+readonly unusual=$'sign;it\'s [1]\n*.pfx' password=pass-w0rd
 certificates 2>>"$run_folder/set-up.log" || set_up_failed "the certificates: $(tail -3 "$run_folder/set-up.log")"
-export DESKTOPSWITCH_SIGN_PASSWORD=secret DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
+export DESKTOPSWITCH_SIGN_PASSWORD=$password DESKTOPSWITCH_SIGN_PFX=$work/sign.pfx
 
 # A lock record as a copied checkout has one: a live process holding, at that descriptor, another tree's lock.
 exec {other_tree}>>"$work/lock"
@@ -153,13 +153,14 @@ echo "$$ $other_tree test command" >"$copy/build/lock"
 new_row
 signing_release interrupted
 report 'a copied lock record names nobody, and a release signs'
-holder=${password%/secret/password}
+holder=${password_file%/secret/password}
 release 'a second release stops at once, naming the first' 1 "${holder##*/}" \
     "The release (process $signing) is using this checkout's build tree, so the release stopped;" \
     "kill $signing ends it."
 new_row
-same "the password's mode" 600 "$(stat -c %a "$password")"
-report 'the password, only its owner reads it'
+same "the password's mode" 600 "$(stat -c %a "$password_file")"
+same "processes with the password on their command line" "" "$(grep -l 'pass-w0r[d]' /proc/[0-9]*/cmdline 2>/dev/null)"
+report 'the password, only its owner reads it, and on no command line'
 new_row
 ends_with_nothing_left INT
 same "the last line" "Stopped by SIGINT; every process of this run has ended." "$(tail -1 interrupted.log)"
