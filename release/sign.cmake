@@ -1,15 +1,18 @@
 # Run by scripts/release.sh (cmake -P) on the files as they will ship, in STAGED. With DESKTOPSWITCH_SIGN_PFX (a
-# PKCS#12 file; a relative path is taken from SOURCE_DIR) and its DESKTOPSWITCH_SIGN_PASSWORD, if it has one, it
+# PKCS#12 file; a relative path is taken from the sources') and its DESKTOPSWITCH_SIGN_PASSWORD, if it has one, it
 # signs DesktopSwitch.exe with Authenticode, time-stamped by the RFC 3161 server at DESKTOPSWITCH_SIGN_TIMESTAMP_URL
 # when one is given. It writes the technician's guide for PROJECT_VERSION, naming the signer or saying that the
 # release is unsigned. Any failure stops the release with its reason: nothing half-signed, or signed with a
-# certificate Windows would not accept, ships. What signing keeps secret goes in SECRET, in the release's own
-# folder, which only its owner can read and which goes however the release ends.
+# certificate Windows would not accept, ships: a refusal's reason goes in SECRET/refusal, for the release to say.
+# What signing keeps secret goes in SECRET, in the release's own folder, which only its owner can read and which goes
+# however the release ends.
 cmake_policy(VERSION 3.25)  # text compares as text: a quoted argument is never taken for a variable's name
+get_filename_component(sources "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
-# Stops the release with WHY and what a tool said.
+# Stops the release with WHY, on one line, and what a tool said.
 function(refuse why said)
-  message(FATAL_ERROR "Signing DesktopSwitch.exe failed, so nothing was packaged: ${why}\n${said}")
+  file(WRITE "${SECRET}/refusal" "Signing DesktopSwitch.exe failed, so nothing was packaged: ${why}\n${said}\n")
+  message(FATAL_ERROR "${why}")
 endfunction()
 # Runs a signing step, refused with WHY when it fails or has not ended after 300 s (a time-stamp server that takes
 # the request and never answers would hold the release for good); what it said is left in `said`.
@@ -39,7 +42,7 @@ else()
   find_program(OPENSSL openssl REQUIRED)
   find_program(OSSLSIGNCODE osslsigncode REQUIRED)
   set(pfx "$ENV{DESKTOPSWITCH_SIGN_PFX}")
-  cmake_path(ABSOLUTE_PATH pfx BASE_DIRECTORY "${SOURCE_DIR}")
+  cmake_path(ABSOLUTE_PATH pfx BASE_DIRECTORY "${sources}")
   # openssl would wait for ever on a FIFO, and take a directory or a device for a broken certificate.
   execute_process(COMMAND test -f "${pfx}" RESULT_VARIABLE not_a_file)
   if(NOT not_a_file STREQUAL "0")
@@ -181,4 +184,4 @@ else()
    to check: both must match.")
 endif()
 string(REPLACE "\n" "\r\n" DESKTOPSWITCH_SIGNATURE "${DESKTOPSWITCH_SIGNATURE}")  # configure_file leaves it as is
-configure_file("${SOURCE_DIR}/release/README.txt" "${STAGED}/README.txt" @ONLY NEWLINE_STYLE CRLF)
+configure_file("${sources}/release/README.txt" "${STAGED}/README.txt" @ONLY NEWLINE_STYLE CRLF)

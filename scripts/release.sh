@@ -32,8 +32,21 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.
 made=$run_folder/made
 mkdir "$made" "$run_folder/secret" "$run_folder/staged"
 cp build/release/DesktopSwitch.exe "$made/"
-step cmake -D "STAGED=$made" -D "SECRET=$run_folder/secret" -D "SOURCE_DIR=$PWD" -D "PROJECT_VERSION=$version" \
-    -P release/sign.cmake
+# Signing, and the guide. A refusal says why on one line, then what the tool said; CMake's own words come only when
+# it fails otherwise.
+sign() {
+    cmake -D "STAGED=$made" -D "SECRET=$run_folder/secret" -D "PROJECT_VERSION=$version" -P release/sign.cmake \
+        2>"$run_folder/signing"
+}
+if ! step sign; then
+    if [ -e "$run_folder/secret/refusal" ]; then
+        cat "$run_folder/secret/refusal"
+    else
+        cat "$run_folder/signing"
+    fi
+    exit 1
+fi
+cat "$run_folder/signing"
 zip=DesktopSwitch-$version-win32
 if [ -n "${DESKTOPSWITCH_SIGN_PFX:-}" ]; then
     zip+=.zip
@@ -50,10 +63,10 @@ touch -d "@$epoch" "${shipped[@]}"
 # -X: no owner and no times but the one above; -D: no folders.
 zip -X -D -q "../$zip" "${shipped[@]}"
 
-# The zip as it ships: exactly the three files, regular and of one mode, each byte for byte as built and signed, and
-# its sums hold.
+# The zip as it ships: exactly the three files, regular, of one mode and one time, each byte for byte as built and
+# signed, and its sums hold.
 cd "$run_folder"
-listed=$(zipinfo "$zip" | sed '1,2d;$d' | awk '{ print $1, $NF }')
+listed=$(zipinfo "$zip" | sed '1,2d;$d' | awk '{ print $1, $7, $8, $NF }')
 unzip -q "$zip" -d unpacked
 for file in "${shipped[@]}"; do
     if ! cmp -s "made/$file" "unpacked/$file"; then
@@ -61,7 +74,8 @@ for file in "${shipped[@]}"; do
     fi
 done
 cd unpacked
-if [ "$listed" != "$(printf -- '-rw-r--r-- %s\n' "${shipped[@]}")" ] || ! sha256sum --quiet -c SHA256SUMS; then
+dated=$(LC_ALL=C date -u -d "@$epoch" '+%y-%b-%d %H:%M')
+if [ "$listed" != "$(printf -- "-rw-r--r-- $dated %s\n" "${shipped[@]}")" ] || ! sha256sum --quiet -c SHA256SUMS; then
     echo "The zip does not hold exactly what was built and signed, so nothing was released. It held:"
     echo "$listed"
     exit 1

@@ -4,16 +4,17 @@
 
 # ROOT, as pwd -P gives it: nothing where the build takes the checkout's path; otherwise one line naming the first
 # character it cannot take, and a failure. CMake, make and the presets read " # : ; < > \ |, a tab and a line end as
-# their own syntax; [ ] and ? reach make's shell unquoted, as patterns that may match another checkout; $( and ${
-# expand; Wine makes no prefix under a path holding *.
+# their own syntax; [ ] and ? reach make's shell unquoted, as patterns that may match another checkout; $( ${ and
+# $NAME{ expand, in that shell, in CMake ($ENV{, $CACHE{) or in the presets ($env{, $vendor{); Wine makes no prefix
+# under a path holding *.
 refuse_checkout_path() {
     local LC_ALL=C refused=$'"#*:;<>?[]\\|\t\n' at character
     for ((at = 0; at < ${#1}; at++)); do
         character=${1:at:1}
-        if [[ ${1:at:2} == "\$(" || ${1:at:2} == "\${" ]]; then
-            character=${1:at:2}
+        if [[ ${1:at} =~ ^\$[A-Za-z]*[\(\{] ]]; then
+            character=${BASH_REMATCH[0]}
         fi
-        if [[ $refused == *"$character"* || ${#character} == 2 ]]; then
+        if [[ $refused == *"$character"* || ${#character} -gt 1 ]]; then
             character=${character/$'\t'/a tab}
             echo "The build cannot take ${character/$'\n'/a line end} in the checkout's path, so nothing was built."
             return 1
@@ -28,7 +29,7 @@ refuse_checkout_path() {
 # their own. Once this shell has ended, normally or by any signal, SIGKILL included, a watcher in a session of its
 # own kills every marked process and removes the folder; the shell's own end does the same at once, puts the
 # terminal's modes back and says which signal ended it. No tool the run starts takes the user's settings: no shell
-# reads start-up files, and Wine's variables are the run's own. Sets run_folder.
+# reads start-up files or takes the user's shell options, and Wine's variables are the run's own. Sets run_folder.
 own_run() {
     local parent=${2:-/tmp}
     if ! mkdir -p "$parent" || ! run_folder=$(mktemp -d "$parent/desktopswitch-${1// /-}.XXXXXX"); then
@@ -36,6 +37,9 @@ own_run() {
         return 1
     fi
     unset CDPATH BASH_ENV ENV "${!XDG_@}" "${!WINE@}"
+    export -n SHELLOPTS BASHOPTS
+    set +o noclobber +o allexport
+    shopt -u failglob nullglob nocaseglob dotglob
     export TMPDIR=$run_folder HOME=$run_folder DESKTOPSWITCH_RUN=$run_folder
     # shellcheck disable=SC2016  # the watcher's own arguments
     env -u DESKTOPSWITCH_RUN setsid bash -c 'source "$0"; tail --pid="$1" -f /dev/null; end_run "$2"' \
@@ -44,32 +48,34 @@ own_run() {
     if [ -t 0 ]; then
         terminal_modes=$(stty -g)
     fi
+    stopped_by=
     trap end_own_run EXIT
-    trap 'exit 130' INT
-    trap 'exit 129' HUP
-    trap 'exit 143' TERM
+    trap 'stopped_by=SIGINT; exit 130' INT
+    trap 'stopped_by=SIGHUP; exit 129' HUP
+    trap 'stopped_by=SIGTERM; exit 143' TERM
 }
 end_own_run() {
-    local status=$?
     set +e  # an ending takes every step, whichever of them fails
     disown -a  # the run's end kills its steps: the shell need not report each
     end_run "$run_folder"
     if [ -n "$terminal_modes" ]; then
         stty "$terminal_modes" 2>/dev/null
     fi
-    if [ "$status" -gt 128 ]; then
-        echo "Stopped by SIG$(kill -l "$status"); every process of this run has ended." >&2
+    if [ -n "$stopped_by" ]; then
+        echo "Stopped by $stopped_by; every process of this run has ended." >&2
     fi
 }
 # FOLDER: ends the run whose folder it is: every process marked with it, however often they fork, then the folder.
-# The caller is never among them: /proc shows a process's environment as it started, before it owned a run.
+# Each thread is looked at, since a process whose first thread has ended shows no environment of its own while its
+# other threads run on. The caller is never among them: /proc shows a process's environment as it started, before it
+# owned a run.
 end_run() {
     local marked deadline=$((SECONDS + 10))
     while true; do
-        mapfile -t marked < <(env -u DESKTOPSWITCH_RUN grep -lzxF -- "DESKTOPSWITCH_RUN=$1" /proc/[0-9]*/environ \
-            2>/dev/null)
+        mapfile -t marked < <(env -u DESKTOPSWITCH_RUN grep -lzxF -- "DESKTOPSWITCH_RUN=$1" \
+            /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null)
         marked=("${marked[@]#/proc/}")
-        marked=("${marked[@]%/environ}")
+        marked=("${marked[@]%%/*}")
         if [ ${#marked[@]} = 0 ]; then
             break
         fi
@@ -126,15 +132,14 @@ start_command() {
     step bash scripts/setup.sh || exit
 }
 
-# PRESET: configured from the project's root with the generator the presets pin, afresh where the build tree was
-# made by another (two generators link different bytes) or for a checkout that has since moved.
+# PRESET: configured from the project's root with the generator and settings the presets pin: afresh unless this
+# function configured the build tree last, for this checkout, since a tree configured otherwise may hold settings of
+# its own (two generators link different bytes) and a moved checkout's cache names the old path.
 configure_preset() {
     local cache=build/$1/CMakeCache.txt fresh=
-    if [ -e "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles' "$cache"; then
+    if ! cmp -s "$cache" "$cache.made" || ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$(pwd -P)" "$cache"; then
         fresh=--fresh
     fi
-    if [ -e "$cache" ] && ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$(pwd -P)" "$cache"; then
-        fresh=--fresh
-    fi
-    cmake --preset "$1" $fresh
+    cmake --preset "$1" $fresh || return
+    cp "$cache" "$cache.made"
 }

@@ -2,7 +2,6 @@
 # The README's release, in a copy of the sources at a path holding ' & ( ) and spaces: one row a case, with what it
 # expects beside it. Usage: release.sh SOURCE_DIR WINDOWS_BUILD VERSION ROW_BOUND TABLE_BOUND (as the Wine tables)
 set -u
-shopt -s nullglob
 readonly src=$1 build=$2 version=$3 row_bound=$4 table_deadline=$((SECONDS + $5)) work=$2/release-check
 readonly zip=DesktopSwitch-$version-win32 out=$work/row released="Released build/release/DesktopSwitch-$version-win32"
 source "$src/scripts/start.sh"
@@ -48,8 +47,8 @@ listed() { zipinfo "$releases/$1" | sed '1,2d;$d' | awk '{ print $1, $7, $8, $9 
 in_guide() { grep -qxF "$2"$'\r' "$1" || problem "no line \"$2\" in $1"; }
 # COMMAND...: a step of the check's own set-up; its failure ends the check, saying nothing of the release.
 set_up() { "$@" 2>>"$run_folder/set-up.log" || set_up_failed "$*: $(tail -3 "$run_folder/set-up.log")"; }
-# PEM KEY [PASSWORD] [PFX]: the certificate and key as a PKCS#12 file.
-pfx() { openssl pkcs12 -export -inkey "$2" -in "$1.pem" -passout "pass:${3-$password}" -out "${4-$1}.pfx"; }
+# NAME KEY [PASSWORD]: NAME.pem and KEY as NAME.pfx.
+pfx() { openssl pkcs12 -export -inkey "$2" -in "$1.pem" -passout "pass:${3-$password}" -out "$1.pfx"; }
 # NAME SUBJECT OPTION...: a key and a self-signed certificate, both in NAME.pfx.
 cert() {
     openssl req -x509 -newkey rsa:2048 -nodes -utf8 -subj "$2" -keyout "$1.key" -out "$1.pem" "${@:3}" || return
@@ -114,7 +113,9 @@ authority() {
 signing_release() {
     local passwords=()
     authority silent || set_up_failed "a time-stamp authority"
-    DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$timestamp_url setsid bash "$copy/scripts/release.sh" >"$1.log" 2>&1 </dev/null &
+    # As from a terminal: a command started in the background ignores SIGINT.
+    DESKTOPSWITCH_SIGN_TIMESTAMP_URL=$timestamp_url setsid env --default-signal=INT bash "$copy/scripts/release.sh" \
+        >"$1.log" 2>&1 </dev/null &
     signing=$!
     until passwords=("$releases"/desktopswitch-release.*/secret/password); [ ${#passwords[@]} -gt 0 ]; do
         within "a release that signs" kill -0 "$signing" || return
@@ -135,6 +136,7 @@ zip_doing() {
 }
 
 own_run release-check || exit 2
+shopt -s nullglob
 rm -rf "$work"
 set_up mkdir -p "$copy/build" "$work/tools"
 real_zip=$(command -v zip) || set_up_failed zip
@@ -222,14 +224,19 @@ set_up cp main.cpp "$copy/app/main.cpp"
 SOURCE_DATE_EPOCH=1e9 release 'a SOURCE_DATE_EPOCH that is no time stops it' 1 "" \
     'SOURCE_DATE_EPOCH is "1e9", not a time a zip holds (seconds since 1970, from 1980 to 2107),' \
     'so nothing was released.'
-# A zip that holds a link, a file of another mode, another program and another file is not released.
-zip_doing 'cp README.txt extra.txt; cp README.txt DesktopSwitch.exe; chmod 600 README.txt
-ln -s README.txt SHA256SUMS.link; mv SHA256SUMS.link SHA256SUMS; set -- -y "$@" extra.txt' || set_up_failed zip
+# A zip that holds a link, a file of another mode, another program or another file is not released, nor one whose
+# file has another time.
+zip_doing 'cp -p README.txt extra.txt; cp README.txt DesktopSwitch.exe; chmod 600 README.txt
+ln -s README.txt SHA256SUMS.link; mv SHA256SUMS.link SHA256SUMS; touch -h -r extra.txt SHA256SUMS
+set -- -y "$@" extra.txt' || set_up_failed zip
 PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release 'only a zip that holds what was built and signed' 1 "" \
     'The zip does not hold exactly what was built and signed, so nothing was released. It held:' \
-    '-rw-r--r-- DesktopSwitch.exe -rw------- README.txt lrwxrwxrwx SHA256SUMS -rw-r--r-- extra.txt' \
+    '-rw------- 00-Jan-01 00:00 README.txt lrwxrwxrwx 00-Jan-01 00:00 SHA256SUMS -rw-r--r-- 00-Jan-01 00:00 extra.txt' \
     'DesktopSwitch.exe, which differs from what was built and signed' \
     'SHA256SUMS, which differs from what was built and signed'
+zip_doing 'touch README.txt' || set_up_failed zip
+PATH=$work/tools:$PATH DESKTOPSWITCH_SIGN_PFX='' release 'nor one dated otherwise' 1 "" \
+    'The zip does not hold exactly what was built and signed, so nothing was released.'
 
 DESKTOPSWITCH_SIGN_PASSWORD=wrong refused 'a wrong password' sign.pfx \
     "the certificate's private key could not be read." 'Mac verify error: invalid password?'
