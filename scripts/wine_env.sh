@@ -186,17 +186,6 @@ exported_key() {
     # reg export continues a long hex line on the next.
     iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | sed -e :more -e '/\\$/N; s/\\\n *//; t more' || return 2
 }
-# KEY VIEW LINE...: the key, in that registry view, holds exactly the values LINE..., as reg export writes them, in
-# any order.
-key_holds() {
-    [ "$(exported_key "$1" "$2" | sed -e 1,3d -e "/^$/d" | sort)" = "$(printf '%s\n' "${@:3}" | sort)" ]
-}
-# KEY VIEW: there is no such key in that registry view.
-key_absent() {
-    local status=0
-    exported_key "$1" "$2" >/dev/null || status=$?
-    [ "$status" = 1 ]
-}
 # VIEW: "Shell" as stored in that registry view; nothing when there is no such value or key; fails, saying why,
 # where the key could not be read.
 shell_value() {

@@ -69,7 +69,7 @@ run() {
     local name=$1 code=$2 rc
     shift 2
     given run "$@" || return
-    run_program 2>/dev/null
+    run_program 2>"$out.err"
     rc=$?
     if [ "$rc" = 124 ]; then
         problem "hang: the program still ran after $row_bound s"
@@ -80,6 +80,7 @@ run() {
         transcript "$out.txt" 1
     fi
     check_shell
+    wine_said
     report "$name"
 }
 
@@ -124,6 +125,13 @@ console() {
     tr -d '\r' <"$out.err" >>"$out.screen"
     transcript "$out.screen" 0
     report "$name"
+}
+
+# A failed row shows what Wine wrote to standard error, if anything: a fault of Wine's own is told apart so.
+wine_said() {
+    if [ -s "$out.problems" ] && [ -s "$out.err" ]; then
+        problem "Wine said: $(cat -v "$out.err")"
+    fi
 }
 
 # ---- A row's set-up
@@ -220,6 +228,17 @@ arrange_registry() {
     if [ -z "$winlogon_key" ]; then
         drop_winlogon_key
     fi
+}
+# KEY VIEW LINE...: the key, in that registry view, holds exactly the values LINE..., as reg export writes them, in
+# any order.
+key_holds() {
+    [ "$(exported_key "$1" "$2" | sed -e 1,3d -e "/^$/d" | sort)" = "$(printf '%s\n' "${@:3}" | sort)" ]
+}
+# KEY VIEW: there is no such key in that registry view.
+key_absent() {
+    local status=0
+    exported_key "$1" "$2" >/dev/null || status=$?
+    [ "$status" = 1 ]
 }
 # reg import deletes no Winlogon key.
 drop_winlogon_key() {

@@ -59,7 +59,7 @@ done
 guards=$(tr -d '\r' <"$out.txt" | paste -sd ' ')
 if [[ ! $guards =~ ^([0-9a-f]+)\ rc=9\ ([0-9a-f]+)\ rc=9$ ]] || [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
     problem "expected two different guards, each run ending with rc=9: $guards"
-    problem "Wine said: $(cat -v "$out.err")"
 fi
+wine_said
 report "$name"
 finish
