@@ -68,8 +68,8 @@ else()
   # Every certificate the PKCS#12 file holds goes into the signature, as its chain: each must be valid now and,
   # for RSA, at least 2048 bits long (NIST SP 800-131A disallows shorter keys for signatures).
   set(pem "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----")
-  # The signing certificate is the one whose public key is the private key's, as osslsigncode takes it, wherever it
-  # stands in the file. The private key only passes through a pipe.
+  # The signing certificate is the first whose public key is the private key's, as osslsigncode takes it, wherever
+  # it stands in the file. The private key only passes through a pipe.
   execute_process(COMMAND "${OPENSSL}" pkcs12 -in "${pkcs12}" -passin "${passin}" -nocerts -nodes
                   COMMAND "${OPENSSL}" pkey -pubout
                   RESULTS_VARIABLE failures OUTPUT_VARIABLE public_key ERROR_VARIABLE said)
@@ -93,7 +93,7 @@ else()
     string(REGEX MATCH "^[^\n]*" subject "${said}")
     set(which "a certificate of its chain")
     string(FIND "${said}" "${public_key}" at)
-    if(NOT at EQUAL -1)
+    if(NOT at EQUAL -1 AND signing_certificate STREQUAL "")
       set(which "the certificate")
       set(signing_certificate "${certificate}")
       file(WRITE "${SECRET}/certificate.pem" "${certificate}\n")

@@ -5,6 +5,7 @@
 # its emulator. Fails when a run costs more than 1.25 times the floor; `wine reg query` reading one value is shown for
 # reference only. Usage: bench.sh [RUNS]
 set -euo pipefail
+unset CDPATH  # a relative cd would follow it into another folder
 cd "$(dirname "$0")/.."
 runs=${1:-21}
 source scripts/start.sh

@@ -4,6 +4,7 @@
 # shows its change. You answer the prompt yourself; the demo exits with the program's exit code. A demo appliance
 # whose making was interrupted is made again by the next run.
 set -euo pipefail
+unset CDPATH  # a relative cd would follow it into another folder
 cd "$(dirname "$0")/.."
 if [ $# != 1 ]; then
     echo "usage: $0 s|w"

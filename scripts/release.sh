@@ -5,6 +5,7 @@
 # times and modes, so that one commit gives one unsigned zip, then opened and checked against what was built and
 # signed; only a zip that passes is published. A release that fails at any step leaves no zip and no .sha256 there.
 set -euo pipefail
+unset CDPATH  # a relative cd would follow it into another folder
 cd "$(dirname "$0")/.."
 source scripts/start.sh
 readonly releases=$PWD/build/release
@@ -21,11 +22,14 @@ if ! [[ $epoch =~ ^[0-9]{1,10}$ ]] || [ "$epoch" -lt 315532800 ] || [ "$epoch" -
         "so nothing was released."
     exit 1
 fi
+# A zip holds even seconds, and rounds an odd one up: at :59, into the next minute.
+epoch=$((epoch - epoch % 2))
 export TZ=UTC0
 unset ZIP ZIPOPT UNZIP UNZIPOPT ZIPINFO ZIPINFOOPT
 
 step configure_preset release
-step cmake --build --preset release -j "$(nproc)"
+# Every object anew: one built by hand, with settings of its own, is newer than its sources too.
+step cmake --build --preset release -j "$(nproc)" --clean-first
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 # The program is signed, and the guide and sums written, in a folder of their own; the zip is made from copies, and
 # checked against these.

@@ -38,7 +38,7 @@ own_run() {
     fi
     unset CDPATH BASH_ENV ENV "${!XDG_@}" "${!WINE@}"
     export -n SHELLOPTS BASHOPTS
-    set +o noclobber +o allexport
+    set +o noclobber +o allexport +o noglob
     shopt -u failglob nullglob nocaseglob dotglob
     export TMPDIR=$run_folder HOME=$run_folder DESKTOPSWITCH_RUN=$run_folder
     # shellcheck disable=SC2016  # the watcher's own arguments

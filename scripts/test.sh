@@ -3,6 +3,7 @@
 # checks the format of the C++ and the shell, builds the 32-bit product and the 64-bit build of the same sources, runs
 # the Wine suite against each (the 32-bit runs show as skipped only where no route runs them), then checks a release.
 set -euo pipefail
+unset CDPATH  # a relative cd would follow it into another folder
 cd "$(dirname "$0")/.."
 source scripts/start.sh
 source scripts/wine_env.sh

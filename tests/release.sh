@@ -15,11 +15,12 @@ left() {
     local paths=("$releases"/DesktopSwitch-*.zip* "$releases"/desktopswitch-*)
     echo "${paths[*]##*/}"
 }
-# NAME STATUS LEFT LINE...: the release exits with STATUS, says each LINE (however wrapped), leaves LEFT.
+# NAME STATUS LEFT LINE...: the release, started as README says, exits with STATUS, says each LINE (however
+# wrapped), leaves LEFT.
 release() {
     local status=0 line
     new_row
-    bash "$copy/scripts/release.sh" >"$out.log" 2>&1 </dev/null || status=$?
+    env -C "$copy" bash scripts/release.sh >"$out.log" 2>&1 </dev/null || status=$?
     same "exit code" "$2" "$status"
     same "what it left" "$3" "$(left)"
     for line in "${@:4}"; do
@@ -84,7 +85,12 @@ certificates() {
     # A valid leaf issued by the expired certificate.
     openssl req -new -key no.key -subj /CN=Leaf -out leaf.csr || return
     openssl x509 -req -in leaf.csr -CA old.pem -CAkey sign.key -days 2 -out leaf.pem || return
-    openssl pkcs12 -export -inkey no.key -in leaf.pem -certfile old.pem -passout "pass:$password" -out chain.pfx
+    openssl pkcs12 -export -inkey no.key -in leaf.pem -certfile old.pem -passout "pass:$password" -out chain.pfx ||
+        return
+    # Two certificates on sign.key: the first, which signs, not for code signing.
+    openssl req -x509 -key sign.key -subj /CN=Twin -days 2 -addext extendedKeyUsage=serverAuth -out twin.pem || return
+    cat twin.pem sign.pem >twins.pem || return
+    openssl pkcs12 -export -inkey sign.key -in twins.pem -passout "pass:$password" -out twins.pfx
 }
 # A time-stamp authority on the loopback address for one request, by openssl ts; given an argument, it never answers.
 readonly authority='import http.server as h, subprocess, sys, time
@@ -172,7 +178,10 @@ signing_release killed
 ends_with_nothing_left KILL
 report 'SIGKILL while signing leaves nothing'
 
-DESKTOPSWITCH_SIGN_PFX='' release 'unsigned, published with its checksum' 0 \
+# A build by hand, with settings of its own, in the tree the releases have built.
+set_up touch "$copy/app/main.cpp"
+set_up env -C "$copy" cmake --build --preset release -- CXX_FLAGS=-O0
+DESKTOPSWITCH_SIGN_PFX='' release 'unsigned, published with its checksum, built anew' 0 \
     "$zip-unsigned.zip $zip-unsigned.zip.sha256" \
     'DesktopSwitch.exe is unsigned: set DESKTOPSWITCH_SIGN_PFX and DESKTOPSWITCH_SIGN_PASSWORD to sign it.' \
     "$released-unsigned.zip, and beside it its checksum for the release page."
@@ -199,17 +208,19 @@ in_guide "$zip-unsigned/README.txt" "2. This release is UNSIGNED: DesktopSwitch.
 report 'the unsigned zip: its files, modes and times, the program as built, its version, the guide in CR LF'
 set_up cp "$releases/$zip-unsigned.zip" "$releases/$zip-unsigned.zip.sha256" "$work/"
 
-# One commit, one zip: moved, configured afresh under settings that would steer the build, the zip tools and the
-# time zone, with a restrictive umask, the checkout releases the same bytes.
+# One commit, one zip: moved, configured afresh under settings that would steer the build, the zip tools, a relative
+# cd and the time zone, with a restrictive umask, the checkout releases the same bytes.
 set_up mv "$copy" "$work/moved"
 copy=$work/moved
 releases=$copy/build/release
+set_up mkdir -p "$work/decoy/scripts"
+echo 'set -o noglob' >"$work/noglob" || set_up_failed "a start-up file"
 umask=$(umask)
 umask 077
 CFLAGS=-O0 CXXFLAGS='-O2 -march=native' CPPFLAGS=-DNDEBUG RCFLAGS=-DX LDFLAGS='-Wl,-z,relro -Wl,-z,now' \
     CMAKE_INSTALL_MODE=ABS_SYMLINK CMAKE_BUILD_TYPE=Debug CMAKE_GENERATOR=Ninja CMAKE_CXX_COMPILER_LAUNCHER=false \
-    MAKEFLAGS=-n LIBRARY_PATH=/nowhere CPATH=/nowhere ZIPOPT=-9 TZ=Pacific/Kiritimati DESKTOPSWITCH_SIGN_PFX='' \
-    release 'a moved checkout releases, steered by nothing in the environment' 0 \
+    MAKEFLAGS=-n LIBRARY_PATH=/nowhere CPATH=/nowhere ZIPOPT=-9 TZ=Pacific/Kiritimati CDPATH=$work/decoy \
+    DESKTOPSWITCH_SIGN_PFX='' release 'a moved checkout releases, steered by nothing in the environment' 0 \
     "$zip-unsigned.zip $zip-unsigned.zip.sha256" "$released-unsigned.zip"
 umask "$umask"
 new_row
@@ -218,7 +229,8 @@ same "the checksum" "" "$(cmp "$work/$zip-unsigned.zip.sha256" "$releases/$zip-u
 report 'the same zip and checksum'
 set_up cp "$copy/app/main.cpp" main.cpp
 echo '#error not today' >>"$copy/app/main.cpp"
-DESKTOPSWITCH_SIGN_PFX='' release 'one that cannot compile leaves no zip, not even the last one' 2 "" \
+BASH_ENV=$work/noglob DESKTOPSWITCH_SIGN_PFX='' \
+    release 'one that cannot compile leaves no zip, not even the last one, whatever its shell starts with' 2 "" \
     '#error not today'
 set_up cp main.cpp "$copy/app/main.cpp"
 SOURCE_DATE_EPOCH=1e9 release 'a SOURCE_DATE_EPOCH that is no time stops it' 1 "" \
@@ -252,14 +264,17 @@ refused 'one for commercial code signing' ms.pfx 'the certificate is not for cod
 refused 'a key for encipherment' enc.pfx "the certificate's key usage does not allow digital signatures." \
     'Key Encipherment'
 refused 'a 1024-bit RSA key' weak.pfx 'the certificate has an RSA key of 1024 bits, under the 2048 that signing needs.'
+refused 'the first of two certificates on its key, which signs' twins.pfx 'the certificate is not for code signing.' \
+    'TLS Web Server Authentication'
 refused 'a certificate naming no signer' nameless.pfx 'the certificate names no signer.' 'localityName = Nowhere'
 refused 'a FIFO' fifo 'DESKTOPSWITCH_SIGN_PFX is not a regular file.' "$work/fifo"
 DESKTOPSWITCH_SIGN_TIMESTAMP_URL=http://127.0.0.1:9 refused 'an unreachable time-stamp server' sign.pfx \
     'osslsigncode refused.' 'RFC 3161 timestamping failed'
 
-# SOURCE_DATE_EPOCH long before the certificate's days dates the zip's files; the clock finds the certificate valid.
+# SOURCE_DATE_EPOCH long before the certificate's days, at :59, dates the zip's files in its own minute; the clock
+# finds the certificate valid.
 expires=$(openssl x509 -in no.pem -noout -enddate -dateopt iso_8601)
-DESKTOPSWITCH_SIGN_PASSWORD='' DESKTOPSWITCH_SIGN_PFX=$work/no.pfx SOURCE_DATE_EPOCH=1234567890 \
+DESKTOPSWITCH_SIGN_PASSWORD='' DESKTOPSWITCH_SIGN_PFX=$work/no.pfx SOURCE_DATE_EPOCH=1234567919 \
     release 'signed, without a time stamp or a password' 0 "$zip.zip $zip.zip.sha256" \
     "DesktopSwitch.exe is signed by No. It has no time stamp: its signature stops being valid when the certificate \
 expires, on ${expires#notAfter=}."
